@@ -1,0 +1,121 @@
+// quorvel: converts a UTF-16 strings file into a gettext PO catalogue.
+//
+// The system's iconv turns the strings file into UTF-8 text; every line of it
+// that holds a "key" = "value" pair becomes a msgid and a msgstr line of the
+// PO file, in the order of the strings file.
+#include "converter.h"
+#include "po_writer.h"
+#include "strings_reader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using file = std::unique_ptr<FILE, decltype(&std::fclose)>;
+
+// Checks that the strings file can be opened for reading, so that a missing or
+// unreadable file fails before the PO file is touched.
+bool readable(const char *path) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK);
+    if (fd == -1)
+        return false;
+    close(fd);
+    return true;
+}
+
+// Tells whether the PO path names the strings file itself, which writing
+// the PO file would destroy.
+bool same_file(const char *strings_path, const char *po_path) {
+    struct stat in, out;
+    return stat(strings_path, &in) == 0 && S_ISREG(in.st_mode) && stat(po_path, &out) == 0 &&
+           in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+// Reports a converter that did not end with status 0.
+void conversion_failed(const char *strings_path, int status) {
+    if (status != -1 && WIFSIGNALED(status))
+        std::fprintf(stderr, "%s: conversion failed: iconv killed by signal %d\n", strings_path,
+                     WTERMSIG(status));
+    else if (status != -1 && WIFEXITED(status))
+        std::fprintf(stderr, "%s: conversion failed: iconv exited with status %d\n", strings_path,
+                     WEXITSTATUS(status));
+    else
+        std::fprintf(stderr, "%s: conversion failed\n", strings_path);
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (argc != 3) {
+        std::puts("Usage: quorvel filename.strings filename.po");
+        return 1;
+    }
+    const char *strings_path = argv[1];
+    const char *po_path = argv[2];
+
+    if (!readable(strings_path)) {
+        std::perror(strings_path);
+        return 1;
+    }
+    if (same_file(strings_path, po_path)) {
+        std::fprintf(stderr, "%s: is the strings file itself; not overwritten\n", po_path);
+        return 1;
+    }
+
+    converter strings;
+    if (int err = strings.start(strings_path, "utf-16")) {
+        errno = err;
+        std::perror("iconv");
+        return 1;
+    }
+
+    file po(std::fopen(po_path, "w"), &std::fclose);
+    if (!po) {
+        std::perror(po_path);
+        return 1;
+    }
+
+    char buffer[8192];
+    char *id, *str;
+    long long count = 0;
+    while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str)) {
+        write_po(po.get(), "msgid", id);
+        write_po(po.get(), "msgstr", str);
+        if (std::ferror(po.get()))
+            break;
+        count++;
+    }
+    int read_error = std::ferror(strings.stream()) ? errno : 0;
+    int write_error = std::ferror(po.get()) ? errno : 0;
+
+    int status = strings.finish();
+    if (std::fclose(po.release()) == EOF && write_error == 0)
+        write_error = errno;
+
+    if (write_error != 0) {
+        errno = write_error;
+        std::perror(po_path);
+        return 1;
+    }
+    if (read_error != 0) {
+        errno = read_error;
+        std::perror(strings_path);
+        return 1;
+    }
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        conversion_failed(strings_path, status);
+        return 1;
+    }
+    if (std::printf("%s: %lld messages.\n", po_path, count) < 0 || std::fflush(stdout) == EOF) {
+        std::perror("stdout");
+        return 1;
+    }
+    return 0;
+}

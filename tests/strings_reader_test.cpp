@@ -1,0 +1,115 @@
+#include "strings_reader.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace std::string_literals;
+
+namespace {
+
+using entries = std::vector<std::pair<std::string, std::string>>;
+
+// Every entry that the reader yields from text, with a buffer of bufsize bytes
+// at the front of a larger block, so that a key or value that reached outside
+// the buffer shows.
+entries scan(const std::string &text, size_t bufsize = 8192) {
+    std::string input = text;
+    FILE *stream =
+        input.empty() ? std::fopen("/dev/null", "r") : fmemopen(&input[0], input.size(), "r");
+    std::vector<char> block(bufsize + 64, 'X');
+    char *buffer = block.data();
+    char *id, *str;
+    entries found;
+    while (read_strings(stream, buffer, bufsize, &id, &str)) {
+        EXPECT_TRUE(id > buffer && id < buffer + bufsize);
+        EXPECT_TRUE(str > id && str < buffer + bufsize);
+        found.emplace_back(id, str);
+    }
+    std::fclose(stream);
+    return found;
+}
+
+entries one(const std::string &key, const std::string &value) {
+    return {{key, value}};
+}
+
+TEST(ReadStrings, TakesKeyAndValueOfEachEntryLine) {
+    EXPECT_EQ(scan("\"Cancel\" = \"Abbrechen\";\n"), one("Cancel", "Abbrechen"));
+    EXPECT_EQ(scan("\"Open\" = \"Öffnen…\";\n\"Save\"=\"保存\";\n"),
+              (entries{{"Open", "Öffnen…"}, {"Save", "保存"}}));
+    // What follows the value's closing quote is never looked at.
+    EXPECT_EQ(scan("\"a\" = \"b\"; \"c\" = \"d\"; /* \" */\n"), one("a", "b"));
+    // The last line needs no newline.
+    EXPECT_EQ(scan("\"a\" = \"b\";"), one("a", "b"));
+}
+
+TEST(ReadStrings, KeepsEscapesAsTheyStand) {
+    EXPECT_EQ(scan(R"("say \"hi\"" = "sag \"hallo\"";)"), one(R"(say \"hi\")", R"(sag \"hallo\")"));
+    EXPECT_EQ(scan(R"("line\n" = "Zeile\n";)"), one(R"(line\n)", R"(Zeile\n)"));
+    // The first backslash steps over the second, so the quote closes the key.
+    EXPECT_EQ(scan(R"("dir\\" = "Ordner\\";)"), one(R"(dir\\)", R"(Ordner\\)"));
+}
+
+TEST(ReadStrings, GapBetweenKeyAndValueHasNoEscapes) {
+    EXPECT_EQ(scan(R"("k" \"v";)"), one("k", "v"));
+    EXPECT_EQ(scan(R"("k""v";)"), one("k", "v"));
+    EXPECT_EQ(scan(R"("k" = "";)"), one("k", ""));
+    EXPECT_EQ(scan(R"("" = "v";)"), one("", "v"));
+    EXPECT_EQ(scan(R"("""";)"), one("", ""));
+}
+
+TEST(ReadStrings, PassesOverLinesWithoutAWholeEntry) {
+    std::string text = "/* comment */\n"
+                       "\n"
+                       " \"indented\" = \"x\";\n"
+                       "\t\"tabbed\" = \"x\";\n"
+                       "\"no value\" = ;\n"
+                       "\"open value\" = \"x;\n"
+                       "\"open key = x;\n"
+                       "\"escaped end\\\" = \"x\\\";\n"
+                       "key = \"x\";\n"
+                       "\"after\" = \"all\";\n";
+    EXPECT_EQ(scan(text), one("after", "all"));
+}
+
+TEST(ReadStrings, ZeroByteEndsTheLineText) {
+    EXPECT_EQ(scan("\"a\" = \"b\0c\";\n\"d\" = \"e\";\n"s), one("d", "e"));
+    EXPECT_EQ(scan("\"a\0b\" = \"c\";\n"s), entries{});
+    EXPECT_EQ(scan("\"a\" = \"b\";\0\n"s), one("a", "b"));
+}
+
+TEST(ReadStrings, BackslashAtEndOfTextYieldsNothing) {
+    EXPECT_EQ(scan("\"a\\"), entries{});
+    EXPECT_EQ(scan("\"a\" = \"b\\"), entries{});
+    EXPECT_EQ(scan("\"a\" = \"b\\\0\"\";\n\"c\"\"d\"\n"s), one("c", "d"));
+    // Cut by the buffer right after a backslash.
+    EXPECT_EQ(scan("\"abc\\\"\" = \"x\";\n", 6), entries{});
+}
+
+TEST(ReadStrings, LongLinesArriveInPieces) {
+    std::string key(100, 'k');
+    // The entry's closing quote lies in a later piece: it is lost.
+    EXPECT_EQ(scan("\"" + key + "\" = \"v\";\n\"a\" = \"b\";\n", 64), one("a", "b"));
+    // A piece that begins with a quote is scanned like a line of its own.
+    EXPECT_EQ(scan(std::string(63, '-') + "\"x\"\"y\"\n", 64), one("x", "y"));
+    // A line of exactly bufsize - 1 bytes, newline included, fits whole.
+    std::string fits = "\"" + std::string(55, 'k') + "\"=\"v\";\n";
+    ASSERT_EQ(fits.size(), 63u);
+    EXPECT_EQ(scan(fits, 64), one(std::string(55, 'k'), "v"));
+}
+
+TEST(ReadStrings, SkipsByteOrderMarkAtStartOfLine) {
+    EXPECT_EQ(scan("\xEF\xBB\xBF\"a\" = \"b\";\n"), one("a", "b"));
+    EXPECT_EQ(scan("\xEF\xBB\"a\" = \"b\";\n"), entries{});
+    EXPECT_EQ(scan("\xEF\xBB\xBF"), entries{});
+}
+
+TEST(ReadStrings, EndsOnEmptyStreamAndTinyBuffers) {
+    EXPECT_EQ(scan(""), entries{});
+    EXPECT_EQ(scan("\"a\"\"b\"\n", 1), entries{});
+    EXPECT_EQ(scan("\"\"\"\"\n", 5), one("", ""));
+}
+
+} // namespace
