@@ -2,8 +2,10 @@
 #include "converter.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,4 +65,38 @@ int converter::finish() {
         ;
     pid_ = -1;
     return waited == -1 ? -1 : status;
+}
+
+const char *source_encoding(const char *path) {
+    // Only a regular file is opened and read here: opening a FIFO would let its
+    // writer go on before the converter is there to read.
+    struct stat st;
+    if (stat(path, &st) == -1)
+        return nullptr;
+    unsigned char head[2];
+    ssize_t got = 0;
+    if (S_ISREG(st.st_mode)) {
+        int fd = open(path, O_RDONLY);
+        if (fd == -1)
+            return nullptr;
+        while ((got = read(fd, head, sizeof head)) == -1 && errno == EINTR)
+            ;
+        close(fd);
+    } else if (access(path, R_OK) == -1) {
+        return nullptr;
+    }
+
+    // Too short to tell, or not a file that can be read twice.
+    if (got < 2)
+        return "utf-16";
+    // A UTF-16 byte-order mark, which iconv reads and drops.
+    if ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))
+        return "utf-16";
+    // Without a mark, the zero half of an ASCII character tells the order.
+    if (head[0] == 0 && head[1] != 0)
+        return "utf-16be";
+    if (head[0] != 0 && head[1] == 0)
+        return "utf-16le";
+    // UTF-8, with or without its mark, which the scanner passes over.
+    return "utf-8";
 }

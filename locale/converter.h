@@ -30,4 +30,9 @@ class converter {
     pid_t pid_ = -1;
 };
 
+// Chooses the converter's source encoding from the first bytes of the strings
+// file; anything but a regular file keeps UTF-16. Returns null, with errno
+// set, when the file cannot be read.
+const char *source_encoding(const char *path);
+
 #endif

@@ -1,6 +1,6 @@
-// quorvel: converts a UTF-16 strings file into a gettext PO catalogue.
+// quorvel: converts a strings file into a gettext PO catalogue.
 //
-// The system's iconv turns the strings file into UTF-8 text; every line of it
+// The system's iconv turns the strings file, UTF-16 or UTF-8, into UTF-8 text; every line of it
 // that holds a "key" = "value" pair becomes a msgid and a msgstr line of the
 // PO file, in the order of the strings file.
 #include "converter.h"
@@ -9,26 +9,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
 using file = std::unique_ptr<FILE, decltype(&std::fclose)>;
-
-// Checks that the strings file can be opened for reading, so that a missing or
-// unreadable file fails before the PO file is touched.
-bool readable(const char *path) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK);
-    if (fd == -1)
-        return false;
-    close(fd);
-    return true;
-}
 
 // Tells whether the PO path names the strings file itself, which writing
 // the PO file would destroy.
@@ -60,7 +47,10 @@ int main(int argc, char *argv[]) {
     const char *strings_path = argv[1];
     const char *po_path = argv[2];
 
-    if (!readable(strings_path)) {
+    // Opening the strings file here also makes a missing or unreadable one
+    // fail before the PO file is touched.
+    const char *encoding = source_encoding(strings_path);
+    if (encoding == nullptr) {
         std::perror(strings_path);
         return 1;
     }
@@ -70,7 +60,7 @@ int main(int argc, char *argv[]) {
     }
 
     converter strings;
-    if (int err = strings.start(strings_path, "utf-16")) {
+    if (int err = strings.start(strings_path, encoding)) {
         errno = err;
         std::perror("iconv");
         return 1;

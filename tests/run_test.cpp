@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -189,6 +190,43 @@ TEST_F(Run, RefusesToOverwriteTheStringsFile) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, po + ": is the strings file itself; not overwritten\n");
     EXPECT_EQ(read_file(in), before);
+}
+
+TEST_F(Run, TellsEncodingsApart) {
+    std::string text = "\"Größe\" = \"サイズ\";\n";
+    std::string po_text = "msgid \"Größe\"\nmsgstr \"サイズ\"\n";
+    std::vector<std::pair<const char *, std::string>> kinds = {
+        {"UTF-16LE without mark", utf16(text, true, false)},
+        {"UTF-16BE without mark", utf16(text, false, false)},
+        {"UTF-8 with mark", "\xEF\xBB\xBF" + text},
+        {"UTF-8 without mark", text},
+        {"ASCII, two bytes", "\"\""}};
+    for (auto &[kind, bytes] : kinds) {
+        SCOPED_TRACE(kind);
+        write_file(dir / "in.strings", bytes);
+        run_result r = run_quorvel({dir / "in.strings", po});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(po), bytes.size() == 2 ? "" : po_text);
+    }
+
+    // Text that is invalid in the encoding chosen fails as any conversion.
+    for (std::string bytes : {"\"a\" = \"\xC3\";\n", "\xEF\xBB\xBF\xFF\n", "x"}) {
+        write_file(dir / "in.strings", bytes);
+        run_result r = run_quorvel({dir / "in.strings", po});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(dir / "in.strings: conversion failed"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(Run, ReadsAPipeWithoutTakingItsFirstBytes) {
+    std::string fifo = dir / "fifo.strings";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    std::thread writer([&] { write_file(fifo, utf16("\"a\" = \"b\";\n")); });
+    run_result r = run_quorvel({fifo, po});
+    writer.join();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\n");
 }
 
 TEST_F(Run, ConvertsTheBundledExample) {
