@@ -2,9 +2,11 @@
 #include "converter.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <spawn.h>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,10 +15,17 @@ extern char **environ;
 
 int converter::start(const char *path, const char *encoding) {
     // A path that begins with a dash would be read as an option.
-    std::string file = path[0] == '-' ? std::string("./") + path : std::string(path);
-    std::string from = encoding;
-    char iconv[] = "iconv", f[] = "-f", t[] = "-t", utf8[] = "utf-8";
-    char *argv[] = {iconv, f, &from[0], t, utf8, &file[0], nullptr};
+    std::unique_ptr<char, decltype(&std::free)> dotted(nullptr, &std::free);
+    if (path[0] == '-') {
+        size_t size = std::strlen(path) + 3;
+        dotted.reset(static_cast<char *>(std::malloc(size)));
+        if (!dotted)
+            return ENOMEM;
+        std::snprintf(dotted.get(), size, "./%s", path);
+        path = dotted.get();
+    }
+    // posix_spawnp takes the strings as not const, but does not change them.
+    const char *argv[] = {"iconv", "-f", encoding, "-t", "utf-8", path, nullptr};
 
     int pipe_fds[2];
     if (pipe(pipe_fds) == -1)
@@ -33,7 +42,8 @@ int converter::start(const char *path, const char *encoding) {
                 err = posix_spawn_file_actions_addclose(&actions, write_fd);
         }
         if (err == 0)
-            err = posix_spawnp(&pid_, iconv, &actions, nullptr, argv, environ);
+            err = posix_spawnp(&pid_, argv[0], &actions, nullptr, const_cast<char *const *>(argv),
+                               environ);
         posix_spawn_file_actions_destroy(&actions);
     }
     close(write_fd);
