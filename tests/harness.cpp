@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -70,26 +71,53 @@ temp_dir::~temp_dir() {
     std::filesystem::remove_all(path, ignored);
 }
 
-run_result run_quorvel(const std::vector<std::string> &args, const std::string &path,
-                       const std::string &stdout_path) {
-    temp_dir io;
-    std::string out = stdout_path.empty() ? io / "stdout" : stdout_path, err = io / "stderr";
+bool can_run_unprivileged() {
+    return geteuid() != 0 || !find_program("setpriv").empty();
+}
 
-    // An optional wrapper, such as valgrind, runs the tool.
+std::string find_program(const std::string &name) {
+    const char *path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (!candidate.empty() && candidate[0] == '/' && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
+// Splits a command line at blanks.
+static std::vector<std::string> words_of(const char *line) {
     std::vector<std::string> words;
-    if (const char *wrapper = std::getenv("QUORVEL_WRAPPER")) {
-        std::string w;
-        for (const char *p = wrapper;; p++) {
-            if (*p == ' ' || *p == '\0') {
-                if (!w.empty())
-                    words.push_back(w);
-                w.clear();
-                if (*p == '\0')
-                    break;
-            } else {
-                w += *p;
-            }
+    std::string word;
+    for (const char *p = line;; p++) {
+        if (*p != ' ' && *p != '\0') {
+            word += *p;
+            continue;
         }
+        if (!word.empty())
+            words.push_back(word);
+        word.clear();
+        if (*p == '\0')
+            return words;
+    }
+}
+
+run_result run_quorvel(const std::vector<std::string> &args, const run_options &options) {
+    temp_dir io;
+    std::string out = options.stdout_path.empty() ? io / "stdout" : options.stdout_path;
+    std::string err = io / "stderr";
+
+    std::vector<std::string> words;
+    if (options.unprivileged && geteuid() == 0)
+        words = {find_program("setpriv"), "--reuid=65534", "--regid=65534", "--clear-groups"};
+    if (const char *wrapper = std::getenv("QUORVEL_WRAPPER")) {
+        std::vector<std::string> w = words_of(wrapper);
+        words.insert(words.end(), w.begin(), w.end());
     }
     words.push_back(QUORVEL_BIN);
     words.insert(words.end(), args.begin(), args.end());
@@ -100,10 +128,10 @@ run_result run_quorvel(const std::vector<std::string> &args, const std::string &
 
     std::vector<std::string> env_strings;
     for (char **e = environ; *e; e++)
-        if (path.empty() || std::strncmp(*e, "PATH=", 5) != 0)
+        if (options.path.empty() || std::strncmp(*e, "PATH=", 5) != 0)
             env_strings.push_back(*e);
-    if (!path.empty())
-        env_strings.push_back("PATH=" + path);
+    if (!options.path.empty())
+        env_strings.push_back("PATH=" + options.path);
     std::vector<char *> envp;
     for (auto &e : env_strings)
         envp.push_back(&e[0]);
@@ -111,6 +139,8 @@ run_result run_quorvel(const std::vector<std::string> &args, const std::string &
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!options.cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -122,5 +152,17 @@ run_result run_quorvel(const std::vector<std::string> &args, const std::string &
     int status;
     waitpid(pid, &status, 0);
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return {code, stdout_path.empty() ? read_file(out) : "", read_file(err)};
+    return {code, options.stdout_path.empty() ? read_file(out) : "", read_file(err)};
+}
+
+std::string tool_test::strings(const std::string &text, const std::string &name) {
+    write_file(dir / name, utf16(text));
+    return dir / name;
+}
+
+std::string tool_test::stand_in(const std::string &script) {
+    std::string bin = dir / "bin";
+    mkdir(bin.c_str(), 0755);
+    write_file(bin + "/iconv", "#!/bin/sh\n" + script, 0755);
+    return bin + ":/usr/bin:/bin";
 }

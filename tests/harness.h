@@ -2,6 +2,7 @@
 #ifndef QUORVEL_TESTS_HARNESS_H
 #define QUORVEL_TESTS_HARNESS_H
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,47 @@ struct run_result {
     std::string out, err;
 };
 
-// Runs the built tool with args, standard output and error in files and
-// standard input empty. A non-empty path replaces PATH; a non-empty stdout_path
-// is where standard output goes instead.
-run_result run_quorvel(const std::vector<std::string> &args, const std::string &path = "",
-                       const std::string &stdout_path = "");
+struct run_options {
+    std::string path;          // replaces PATH when not empty
+    std::string stdout_path;   // where standard output goes instead of a file of the harness
+    bool unprivileged = false; // as user nobody, where the tests run as root
+    std::string cwd;           // the working folder, when not the tests' own
+};
+
+inline run_options on_path(const std::string &path) {
+    return {path, "", false, ""};
+}
+inline run_options stdout_to(const std::string &file) {
+    return {"", file, false, ""};
+}
+inline run_options as_nobody() {
+    return {"", "", true, ""};
+}
+inline run_options in_folder(const std::string &cwd) {
+    return {"", "", false, cwd};
+}
+
+// Runs the built tool with args, standard input empty, standard output and
+// error in files. QUORVEL_WRAPPER in the environment, such as a valgrind
+// command, runs it.
+run_result run_quorvel(const std::vector<std::string> &args, const run_options &options = {});
+
+// Whether run_options::unprivileged runs as a user without root's rights.
+bool can_run_unprivileged();
+
+// The absolute path of a program on the PATH, or an empty string.
+std::string find_program(const std::string &name);
+
+// A test with a fresh folder and a PO path in it.
+struct tool_test : testing::Test {
+    temp_dir dir;
+    std::string po = dir / "out.po";
+
+    // Writes text in UTF-16 to a strings file of the given name.
+    std::string strings(const std::string &text, const std::string &name = "in.strings");
+    // Puts a stand-in iconv, a shell script, in a folder of its own; returns
+    // the PATH that finds it first.
+    std::string stand_in(const std::string &script);
+};
 
 #endif

@@ -10,24 +10,7 @@ namespace {
 
 const char usage[] = "Usage: quorvel filename.strings filename.po\n";
 
-struct Run : testing::Test {
-    temp_dir dir;
-    std::string po = dir / "out.po";
-
-    // Writes text in UTF-16 to a strings file of the given name.
-    std::string strings(const std::string &text, const std::string &name = "in.strings") {
-        write_file(dir / name, utf16(text));
-        return dir / name;
-    }
-    // Puts a stand-in iconv, a shell script, in a folder of its own; returns
-    // the PATH that finds it first.
-    std::string stand_in(const std::string &script) {
-        std::string bin = dir / "bin";
-        mkdir(bin.c_str(), 0755);
-        write_file(bin + "/iconv", "#!/bin/sh\n" + script, 0755);
-        return bin + ":/usr/bin:/bin";
-    }
-};
+struct Run : tool_test {};
 
 TEST_F(Run, UsageErrorsCreateNothing) {
     std::string in = strings("\"a\" = \"b\";\n");
@@ -60,8 +43,7 @@ TEST_F(Run, ConvertsBothByteOrders) {
 
 TEST_F(Run, SummaryNamesThePoPath) {
     std::string in = strings("\"a\" = \"b\";\n\"c\" = \"d\";\n");
-    ASSERT_EQ(chdir(dir.path.c_str()), 0);
-    run_result r = run_quorvel({in, "out.po"});
+    run_result r = run_quorvel({in, "out.po"}, in_folder(dir.path));
     EXPECT_EQ(r.out, "out.po: 2 messages.\n");
 }
 
@@ -75,14 +57,13 @@ TEST_F(Run, PathsReachTheConverterWholeAndInert) {
         deep += "/" + std::string(100, 'a' + static_cast<char>(i));
         mkdir(deep.c_str(), 0755);
     }
-    ASSERT_EQ(chdir(dir.path.c_str()), 0);
     for (auto &name : names)
-        strings("\"k\" = \"v\";\n", name);
+        write_file(dir / name, utf16("\"k\" = \"v\";\n"));
     write_file(deep + "/long.strings", utf16("\"k\" = \"v\";\n"));
     names.push_back(deep + "/long.strings");
     for (auto &name : names) {
         SCOPED_TRACE(name);
-        run_result r = run_quorvel({name, po});
+        run_result r = run_quorvel({name, po}, in_folder(dir.path));
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(read_file(po), "msgid \"k\"\nmsgstr \"v\"\n");
@@ -100,11 +81,12 @@ TEST_F(Run, MissingStringsFileLeavesPoUntouched) {
 }
 
 TEST_F(Run, UnreadableStringsFileLeavesPoUntouched) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root reads every file";
+    if (!can_run_unprivileged())
+        GTEST_SKIP() << "runs as root, and setpriv is absent";
+    chmod(dir.path.c_str(), 0777);
     std::string in = strings("\"a\" = \"b\";\n");
     chmod(in.c_str(), 0);
-    run_result r = run_quorvel({in, po});
+    run_result r = run_quorvel({in, po}, as_nobody());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, in + ": Permission denied\n");
     EXPECT_FALSE(exists(po));
@@ -112,7 +94,7 @@ TEST_F(Run, UnreadableStringsFileLeavesPoUntouched) {
 
 TEST_F(Run, MissingConverterLeavesPoUntouched) {
     std::string in = strings("\"a\" = \"b\";\n");
-    run_result r = run_quorvel({in, po}, dir / "nowhere");
+    run_result r = run_quorvel({in, po}, on_path(dir / "nowhere"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "iconv: No such file or directory\n");
@@ -140,7 +122,7 @@ TEST_F(Run, FailedConversionKeepsWhatWasWrittenAndFails) {
 TEST_F(Run, ConverterKilledBySignalFails) {
     std::string path = stand_in("printf '\"a\" = \"b\";\\n'; kill -9 $$\n");
     std::string in = strings("\"a\" = \"b\";\n");
-    run_result r = run_quorvel({in, po}, path);
+    run_result r = run_quorvel({in, po}, on_path(path));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, in + ": conversion failed: iconv killed by signal 9\n");
@@ -163,7 +145,7 @@ TEST_F(Run, WriteErrorsFail) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "/dev/full: No space left on device\n");
 
-    r = run_quorvel({in, po}, "", "/dev/full");
+    r = run_quorvel({in, po}, stdout_to("/dev/full"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "stdout: No space left on device\n");
     EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\n");

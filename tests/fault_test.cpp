@@ -1,0 +1,156 @@
+// The built tool under faults: converters that die or fail, hostile bytes,
+// large files, lines at the buffer's edge, and files it may not write.
+#include "harness.h"
+
+#include <random>
+#include <sys/stat.h>
+
+namespace {
+
+struct Faults : tool_test {};
+
+// Checks that a PO file holds nothing but msgid and msgstr lines in turn,
+// each with one quoted text; returns the number of entries.
+size_t po_entries(const std::string &po) {
+    size_t lines = 0;
+    for (size_t start = 0; start < po.size(); lines++) {
+        size_t end = po.find('\n', start);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "PO file ends inside a line";
+            return 0;
+        }
+        std::string line = po.substr(start, end - start);
+        std::string keyword = lines % 2 == 0 ? "msgid \"" : "msgstr \"";
+        EXPECT_EQ(line.compare(0, keyword.size(), keyword), 0) << line;
+        EXPECT_EQ(line.back(), '"') << line;
+        EXPECT_EQ(line.find('\0'), std::string::npos);
+        start = end + 1;
+    }
+    EXPECT_EQ(lines % 2, 0u);
+    return lines / 2;
+}
+
+// A strings file of n entries, "key<i>" = "value <i>";, in UTF-8.
+std::string entries_text(int n) {
+    std::string text = "/* generated */\n";
+    for (int i = 0; i < n; i++)
+        text += "\"key" + std::to_string(i) + "\" = \"value " + std::to_string(i) + "\";\n";
+    return text;
+}
+
+TEST_F(Faults, ConverterKilledHalfwayThroughALargeFile) {
+    std::string in = strings(entries_text(200000));
+    std::string path = stand_in(find_program("iconv") + " \"$@\" | head -c 2000000; kill -9 $$\n");
+    run_result r = run_quorvel({in, po}, on_path(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, in + ": conversion failed: iconv killed by signal 9\n");
+    size_t written = po_entries(read_file(po));
+    EXPECT_GT(written, 50000u);
+    EXPECT_LT(written, 200000u);
+}
+
+TEST_F(Faults, ConverterWritesAPartialLineAndFails) {
+    std::string path = stand_in("printf '\"a\" = \"b\";\\n\"c\" = \"d'; exit 3\n");
+    std::string in = strings("\"a\" = \"b\";\n");
+    run_result r = run_quorvel({in, po}, on_path(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, in + ": conversion failed: iconv exited with status 3\n");
+    EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\n");
+}
+
+TEST_F(Faults, GarbageEndsInASummaryOrAFailure) {
+    std::vector<std::string> inputs = {read_file("/proc/self/exe").substr(0, 1 << 18)};
+    std::mt19937 random(20261208);
+    for (int i = 0; i < 6; i++) {
+        std::string bytes(1 << 16, '\0');
+        for (auto &c : bytes)
+            c = static_cast<char>(random() % (i < 3 ? 256 : 8) + (i < 3 ? 0 : '"' - 2));
+        inputs.push_back(bytes);
+    }
+    for (size_t i = 0; i < inputs.size(); i++) {
+        SCOPED_TRACE(i);
+        write_file(dir / "garbage.strings", inputs[i]);
+        run_result r = run_quorvel({dir / "garbage.strings", po});
+        size_t written = po_entries(read_file(po));
+        if (r.status == 0)
+            EXPECT_EQ(r.out, po + ": " + std::to_string(written) + " messages.\n");
+        else
+            EXPECT_NE(r.err.find(": conversion failed: "), std::string::npos) << r.err;
+        EXPECT_LE(r.status, 1);
+    }
+}
+
+TEST_F(Faults, MillionEntries) {
+    std::string in = strings(entries_text(1000000));
+    run_result r = run_quorvel({in, po});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, po + ": 1000000 messages.\n");
+    std::string text = read_file(po);
+    EXPECT_EQ(text.compare(0, 35, "msgid \"key0\"\nmsgstr \"value 0\"\nmsgid"), 0);
+    std::string last = "msgid \"key999999\"\nmsgstr \"value 999999\"\n";
+    EXPECT_EQ(text.compare(text.size() - last.size(), last.size(), last), 0);
+    EXPECT_EQ(po_entries(text), 1000000u);
+}
+
+TEST_F(Faults, LinesAtTheBuffersEdge) {
+    // Sizes in UTF-8, newline included. The buffer takes 8191 bytes of a
+    // line; the entry holds while its value's closing quote is among them.
+    struct {
+        size_t size;
+        bool kept;
+    } cases[] = {{8190, true}, {8191, true}, {8192, true}, {8193, true}, {8194, false}};
+    for (auto [size, kept] : cases) {
+        for (std::string fill : {"v", "ä"}) {
+            SCOPED_TRACE(std::to_string(size) + " bytes of " + fill);
+            std::string head = "\"k\" = \"", tail = "\";\n";
+            std::string value;
+            while (head.size() + value.size() + tail.size() < size)
+                value +=
+                    head.size() + value.size() + tail.size() + fill.size() <= size ? fill : "w";
+            std::string line = head + value + tail;
+            ASSERT_EQ(line.size(), size);
+            std::string in = strings(line + "\"next\" = \"n\";\n");
+            run_result r = run_quorvel({in, po});
+            EXPECT_EQ(r.status, 0);
+            std::string next = "msgid \"next\"\nmsgstr \"n\"\n";
+            EXPECT_EQ(read_file(po),
+                      kept ? "msgid \"k\"\nmsgstr \"" + value + "\"\n" + next : next);
+        }
+    }
+}
+
+TEST_F(Faults, ZeroBytesEndALinesText) {
+    std::string text = std::string("\"k\0ey\" = \"v\";\n", 14) +
+                       std::string("\"k\" = \"va\0lue\";\n", 16) +
+                       std::string("\"a\" = \"b\";\0\n", 12) + "\"c\" = \"d\";\n";
+    std::string in = strings(text);
+    run_result r = run_quorvel({in, po});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\nmsgid \"c\"\nmsgstr \"d\"\n");
+}
+
+TEST_F(Faults, PoPathThatIsADirectory) {
+    std::string in = strings("\"a\" = \"b\";\n");
+    run_result r = run_quorvel({in, dir.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, dir.path + ": Is a directory\n");
+}
+
+TEST_F(Faults, UnwritablePoDirectory) {
+    if (!can_run_unprivileged())
+        GTEST_SKIP() << "runs as root, and setpriv is absent";
+    chmod(dir.path.c_str(), 0755);
+    std::string in = strings("\"a\" = \"b\";\n");
+    std::string locked = dir / "locked";
+    mkdir(locked.c_str(), 0555);
+    run_result r = run_quorvel({in, locked + "/out.po"}, as_nobody());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, locked + "/out.po: Permission denied\n");
+    EXPECT_FALSE(exists(locked + "/out.po"));
+}
+
+} // namespace
