@@ -1,0 +1,83 @@
+// The strings reader and the PO writer in process, over converted text held
+// in memory, writing to /dev/null: bytes of text per second.
+//
+// The text is QUORVEL_BENCH_TEXT, a file of converted strings (such as the
+// corpus run through iconv), where that is set; else lines like those of real
+// strings files. Either is repeated to at least 16 MB.
+#include "po_writer.h"
+#include "strings_reader.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+std::string sample() {
+    if (const char *path = std::getenv("QUORVEL_BENCH_TEXT")) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return "/* Title of the window that lists the contacts */\n"
+           "\"Contacts\" = \"Kontakte\";\n"
+           "\n"
+           "/* %@ is the name of a file */\n"
+           "\"Open \\\"%@\\\"\" = \"„%@“ öffnen\";\n"
+           "\"The connection to %1$@ was lost.\\nReconnect?\" = \"La connexion à %1$@ a été "
+           "perdue.\\nSe reconnecter ?\";\n"
+           "\"Save\" = \"保存\";\n"
+           "/* No comment provided by engineer. */\n"
+           "\"Incoming file transfer from %@ (%lu KB)\" = \"Εισερχόμενη μεταφορά αρχείου από %@ "
+           "(%lu KB)\";\n";
+}
+
+const std::string &text() {
+    static const std::string text = [] {
+        std::string one = sample(), all;
+        if (one.empty() || one.back() != '\n')
+            one += '\n';
+        while (all.size() < (16u << 20))
+            all += one;
+        return all;
+    }();
+    return text;
+}
+
+// Runs the reader over the text, handing each entry to use.
+template <typename Use> void scan(benchmark::State &state, Use use) {
+    std::string input = text();
+    char buffer[8192];
+    char *id, *str;
+    for (auto _ : state) {
+        FILE *strings = fmemopen(&input[0], input.size(), "r");
+        while (read_strings(strings, buffer, sizeof buffer, &id, &str))
+            use(id, str);
+        std::fclose(strings);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(input.size()));
+}
+
+void BM_ReadAndWrite(benchmark::State &state) {
+    // The PO stream buffered as the tool buffers it.
+    FILE *po = std::fopen("/dev/null", "w");
+    static char po_buffer[1 << 16];
+    std::setvbuf(po, po_buffer, _IOFBF, sizeof po_buffer);
+    scan(state, [po](const char *id, const char *str) {
+        write_po(po, "msgid", id);
+        write_po(po, "msgstr", str);
+    });
+    std::fclose(po);
+}
+BENCHMARK(BM_ReadAndWrite);
+
+void BM_ReadOnly(benchmark::State &state) {
+    scan(state, [](const char *id, const char *) { benchmark::DoNotOptimize(id); });
+}
+BENCHMARK(BM_ReadOnly);
+
+} // namespace
+
+BENCHMARK_MAIN();
