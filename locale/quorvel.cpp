@@ -17,6 +17,10 @@ namespace {
 
 using file = std::unique_ptr<FILE, decltype(&std::fclose)>;
 
+// Stream buffers larger than the system's page-sized default, so that a large
+// file costs fewer reads from the converter and fewer writes of the PO file.
+char strings_buffer[1 << 16], po_buffer[1 << 16];
+
 // Tells whether the PO path names the strings file itself, which writing
 // the PO file would destroy.
 bool same_file(const char *strings_path, const char *po_path) {
@@ -71,6 +75,8 @@ int main(int argc, char *argv[]) {
         std::perror(po_path);
         return 1;
     }
+    std::setvbuf(strings.stream(), strings_buffer, _IOFBF, sizeof strings_buffer);
+    std::setvbuf(po.get(), po_buffer, _IOFBF, sizeof po_buffer);
 
     char buffer[8192];
     char *id, *str;
