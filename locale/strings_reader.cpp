@@ -10,12 +10,11 @@ namespace {
 // null when the line's text ends first. A backslash steps over the byte after
 // it, but never over the zero byte that ends the text.
 char *closing_quote(char *p) {
-    for (;; ++p) {
-        if (*p == '"')
+    for (;; p += 2) {
+        p = std::strpbrk(p, "\"\\");
+        if (p == nullptr || *p == '"')
             return p;
-        if (*p == '\0')
-            return nullptr;
-        if (*p == '\\' && *++p == '\0')
+        if (p[1] == '\0')
             return nullptr;
     }
 }
@@ -50,12 +49,22 @@ bool scan_line(char *line, char **id, char **str) {
 } // namespace
 
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str) {
-    // fgets needs room for one byte and the zero to make progress.
     if (bufsize < 2)
         return 0;
-    int size = bufsize > INT_MAX ? INT_MAX : static_cast<int>(bufsize);
-    while (std::fgets(buffer, size, strings) != nullptr)
+    // Room for the rest of a line after its first byte, the zero included.
+    int rest = bufsize > INT_MAX ? INT_MAX : static_cast<int>(bufsize - 1);
+    for (;;) {
+        // The first byte is taken alone: an empty line then costs no copy and
+        // no library call. The rest of the line follows it into the buffer.
+        int first = getc_unlocked(strings);
+        if (first == EOF)
+            return 0;
+        if (first == '\n')
+            continue;
+        buffer[0] = static_cast<char>(first);
+        if (rest < 2 || std::fgets(buffer + 1, rest, strings) == nullptr)
+            buffer[1] = '\0';
         if (scan_line(skip_bom(buffer), id, str))
             return 1;
-    return 0;
+    }
 }
