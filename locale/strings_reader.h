@@ -11,7 +11,8 @@
 // closing quotes are overwritten with zero bytes; id and str are set to the key
 // and the value inside buffer, valid until the next call. Backslash sequences
 // are kept as they stand. Returns nonzero for an entry, zero at the end of the
-// stream or on a read error (ferror tells which).
+// stream or on a read error (ferror tells which). The stream is read without
+// taking its lock: it must not be shared with another thread.
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str);
 
 #endif
