@@ -7,12 +7,13 @@
 #      iconv that hands the file on as it is;
 #   4. the strings reader and PO writer in process (scan_bench).
 # Usage: bench/throughput.sh [BUILD-DIR] [RUNS]; BUILD-DIR defaults to build-bench,
-# made by: cmake --workflow --preset bench
+# made by: cmake --workflow --preset bench. QUORVEL names another binary to time,
+# such as build-static/quorvel.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$source_dir/build-bench}" && pwd)
 runs=${2:-7}
-quorvel=$build/quorvel
+quorvel=${QUORVEL:-$build/quorvel}
 corpus=$source_dir/../shared/corpus
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -28,7 +29,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 # Runs two commands in turn, runs times each; prints their medians and ratio.
 compare() {
-    local label=$1 tool=$2 floor=$3
+    local label=$1 tool=$2 floor=$3 name=${4:-iconv}
     : >"$work/a"
     : >"$work/b"
     for _ in $(seq "$runs"); do
@@ -38,7 +39,7 @@ compare() {
     local a b
     a=$(median <"$work/a")
     b=$(median <"$work/b")
-    printf '%-28s quorvel %8.3f s   iconv %8.3f s   ratio %.3f\n' "$label" "$a" "$b" \
+    printf '%-22s quorvel %7.3f s   %-12s %7.3f s   ratio %.3f\n' "$label" "$a" "$name" "$b" \
         "$(awk -v a="$a" -v b="$b" 'BEGIN { print a / b }')"
 }
 
@@ -57,6 +58,10 @@ if [ -d "$corpus" ]; then
     corpus_tool() { for f in "${files[@]}"; do "$quorvel" "$f" "$work/small.po"; done; }
     corpus_iconv() { for f in "${files[@]}"; do iconv -f utf-16 -t utf-8 "$f" || true; done 2>/dev/null; }
     compare "${#files[@]} corpus files" corpus_tool corpus_iconv
+    # The floor: what one more process start per file costs, the tool's own
+    # start (it prints its usage line and ends) on top of iconv's run.
+    corpus_floor() { for f in "${files[@]}"; do "$quorvel" || true; iconv -f utf-16 -t utf-8 "$f" || true; done 2>/dev/null; }
+    compare "${#files[@]} corpus files" corpus_tool corpus_floor "start+iconv"
 else
     echo "no corpus at $corpus: many small files not measured"
 fi
