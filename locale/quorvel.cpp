@@ -1,8 +1,8 @@
 // quorvel: converts a strings file into a gettext PO catalogue.
 //
-// The system's iconv turns the strings file, UTF-16 or UTF-8, into UTF-8 text; every line of it
-// that holds a "key" = "value" pair becomes a msgid and a msgstr line of the
-// PO file, in the order of the strings file.
+// The system's iconv turns the strings file, UTF-16 or UTF-8, into UTF-8
+// text; every line of it that holds a "key" = "value" pair becomes a msgid
+// and a msgstr line of the PO file, in the order of the strings file.
 #include "converter.h"
 #include "po_writer.h"
 #include "strings_reader.h"
