@@ -34,7 +34,8 @@ struct run_result {
 struct run_options {
     std::string path;          // replaces PATH when not empty
     std::string stdout_path;   // where standard output goes instead of a file of the harness
-    bool unprivileged = false; // as user nobody, where the tests run as root
+    bool unprivileged = false; // as user nobody, where the tests run as root; the
+                               // folders it uses must be open to others
     std::string cwd;           // the working folder, when not the tests' own
 };
 
