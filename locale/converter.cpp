@@ -1,19 +1,56 @@
 // The converter: the system's iconv utility as a child process.
 #include "converter.h"
 
+#include "interrupt.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 extern char **environ;
 
-int converter::start(const char *path, const char *encoding) {
+int strings_source::open(const char *path) {
+    close();
+    // O_NOCTTY: a terminal named as the strings file must not become the
+    // tool's controlling terminal.
+    do
+        fd_ = ::open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    while (fd_ == -1 && errno == EINTR);
+    if (fd_ == -1)
+        return errno;
+    if (fstat(fd_, &st_) == -1 || S_ISDIR(st_.st_mode)) {
+        int err = S_ISDIR(st_.st_mode) ? EISDIR : errno;
+        close();
+        return err;
+    }
+    // Only a regular file is read ahead: a pipe's bytes would be gone.
+    unsigned char head[2];
+    ssize_t got = 0;
+    if (regular()) {
+        while ((got = pread(fd_, head, sizeof head, 0)) == -1 && errno == EINTR)
+            ;
+        if (got == -1) {
+            int err = errno;
+            close();
+            return err;
+        }
+        encoding_ = source_encoding(head, static_cast<size_t>(got));
+    }
+    return 0;
+}
+
+void strings_source::close() {
+    if (fd_ != -1)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+int converter::start(const char *path, const strings_source &source) {
     // A path that begins with a dash would be read as an option.
     std::unique_ptr<char, decltype(&std::free)> dotted(nullptr, &std::free);
     if (path[0] == '-') {
@@ -25,25 +62,42 @@ int converter::start(const char *path, const char *encoding) {
         path = dotted.get();
     }
     // posix_spawnp takes the strings as not const, but does not change them.
-    const char *argv[] = {"iconv", "-f", encoding, "-t", "utf-8", path, nullptr};
+    // Without a path, iconv reads its standard input.
+    const char *argv[] = {"iconv", "-f",    source.encoding(),
+                          "-t",    "utf-8", source.regular() ? path : nullptr,
+                          nullptr};
 
     int pipe_fds[2];
     if (pipe(pipe_fds) == -1)
         return errno;
     int read_fd = pipe_fds[0], write_fd = pipe_fds[1];
+    fcntl(read_fd, F_SETFD, FD_CLOEXEC);
 
+    // Held until the child is on record, so that an interrupt stops it too.
+    interrupts_held held;
     posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
     int err = posix_spawn_file_actions_init(&actions);
     if (err == 0) {
-        err = posix_spawn_file_actions_addclose(&actions, read_fd);
+        err = posix_spawnattr_init(&attributes);
+        if (err != 0)
+            posix_spawn_file_actions_destroy(&actions);
+    }
+    if (err == 0) {
+        err = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        if (err == 0)
+            err = posix_spawnattr_setsigmask(&attributes, &held.before());
+        if (err == 0 && !source.regular())
+            err = posix_spawn_file_actions_adddup2(&actions, source.fd(), STDIN_FILENO);
         if (err == 0 && write_fd != STDOUT_FILENO) {
             err = posix_spawn_file_actions_adddup2(&actions, write_fd, STDOUT_FILENO);
             if (err == 0)
                 err = posix_spawn_file_actions_addclose(&actions, write_fd);
         }
         if (err == 0)
-            err = posix_spawnp(&pid_, argv[0], &actions, nullptr, const_cast<char *const *>(argv),
-                               environ);
+            err = posix_spawnp(&pid_, argv[0], &actions, &attributes,
+                               const_cast<char *const *>(argv), environ);
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
     }
     close(write_fd);
@@ -52,6 +106,7 @@ int converter::start(const char *path, const char *encoding) {
         pid_ = -1;
         return err;
     }
+    on_interrupt_stop(pid_);
     stream_ = fdopen(read_fd, "r");
     if (stream_ == nullptr) {
         err = errno;
@@ -63,12 +118,17 @@ int converter::start(const char *path, const char *encoding) {
 }
 
 int converter::finish() {
+    bool read_to_end = stream_ != nullptr && std::feof(stream_);
     if (stream_ != nullptr) {
         std::fclose(stream_);
         stream_ = nullptr;
     }
     if (pid_ == -1)
         return -1;
+    // Until it is reaped, its number cannot pass to another process.
+    if (!read_to_end)
+        kill(pid_, SIGKILL);
+    on_interrupt_stop(-1);
     int status;
     pid_t waited;
     while ((waited = waitpid(pid_, &status, 0)) == -1 && errno == EINTR)
@@ -77,28 +137,10 @@ int converter::finish() {
     return waited == -1 ? -1 : status;
 }
 
-const char *source_encoding(const char *path) {
-    // Only a regular file is opened and read here: opening a FIFO would let its
-    // writer go on before the converter is there to read.
-    struct stat st;
-    if (stat(path, &st) == -1)
-        return nullptr;
-    unsigned char head[2];
-    ssize_t got = 0;
-    if (S_ISREG(st.st_mode)) {
-        int fd = open(path, O_RDONLY);
-        if (fd == -1)
-            return nullptr;
-        while ((got = read(fd, head, sizeof head)) == -1 && errno == EINTR)
-            ;
-        close(fd);
-    } else if (access(path, R_OK) == -1) {
-        return nullptr;
-    }
-
-    // Too short to tell, or not a file that can be read twice.
-    if (got < 2)
-        return "utf-16";
+const char *source_encoding(const unsigned char *head, size_t count) {
+    // Too short to hold a UTF-16 character: UTF-8, or empty.
+    if (count < 2)
+        return "utf-8";
     // A UTF-16 byte-order mark, which iconv reads and drops.
     if ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))
         return "utf-16";

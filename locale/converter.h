@@ -4,7 +4,35 @@
 #define QUORVEL_CONVERTER_H
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <sys/types.h>
+
+// The strings file, opened by the tool before anything else is touched, so
+// that a path that cannot be read fails early and is opened only once.
+class strings_source {
+  public:
+    strings_source() = default;
+    ~strings_source() { close(); }
+    strings_source(const strings_source &) = delete;
+    strings_source &operator=(const strings_source &) = delete;
+
+    // Opens path for reading and chooses the encoding from its first bytes.
+    // Returns 0, or the errno value (EISDIR for a directory).
+    int open(const char *path);
+    void close();
+
+    // A regular file goes to the converter by name, anything else (a pipe, a
+    // device) through the descriptor opened here.
+    bool regular() const { return S_ISREG(st_.st_mode); }
+    int fd() const { return fd_; }
+    const struct stat &status() const { return st_; }
+    const char *encoding() const { return encoding_; }
+
+  private:
+    int fd_ = -1;
+    struct stat st_ = {};
+    const char *encoding_ = "utf-16";
+};
 
 class converter {
   public:
@@ -13,16 +41,19 @@ class converter {
     converter(const converter &) = delete;
     converter &operator=(const converter &) = delete;
 
-    // Starts "iconv -f encoding -t utf-8 path" without a shell. Returns 0, or
-    // the errno value that kept the converter from starting.
-    int start(const char *path, const char *encoding);
+    // Starts "iconv -f ENCODING -t utf-8 PATH" without a shell, or with the
+    // source on its standard input where it is not a regular file. Returns 0,
+    // or the errno value that kept the converter from starting.
+    int start(const char *path, const strings_source &source);
 
     // The converter's output; null until it has started.
     FILE *stream() const { return stream_; }
+    pid_t pid() const { return pid_; }
 
-    // Closes the stream, then waits for the converter to end, so that one
-    // that is still writing ends on a broken pipe rather than blocking. Returns
-    // its wait status, or -1 when there is no converter to wait for.
+    // Closes the stream and waits for the converter to end. One whose output
+    // was not read to its end is killed first: it may be reading a pipe or a
+    // device that never ends. Returns its wait status, or -1 when there is no
+    // converter to wait for.
     int finish();
 
   private:
@@ -30,9 +61,8 @@ class converter {
     pid_t pid_ = -1;
 };
 
-// Chooses the converter's source encoding from the first bytes of the strings
-// file; anything but a regular file keeps UTF-16. Returns null, with errno
-// set, when the file cannot be read.
-const char *source_encoding(const char *path);
+// Chooses the converter's source encoding from the first bytes of a strings
+// file; count is how many of them there are (at most two are looked at).
+const char *source_encoding(const unsigned char *head, size_t count);
 
 #endif

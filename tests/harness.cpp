@@ -56,6 +56,16 @@ bool exists(const std::string &path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
+std::vector<std::string> hidden_files(const std::string &dir) {
+    std::vector<std::string> names;
+    for (auto &entry : std::filesystem::directory_iterator(dir)) {
+        std::string name = entry.path().filename().string();
+        if (name[0] == '.')
+            names.push_back(name);
+    }
+    return names;
+}
+
 temp_dir::temp_dir() {
     const char *tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorvel-test-XXXXXX";
@@ -113,7 +123,10 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
     std::string err = io / "stderr";
 
     std::vector<std::string> words;
-    std::string tool = QUORVEL_BIN;
+    // QUORVEL_BIN in the environment names another build of the tool, such
+    // as one for another machine, run through the QUORVEL_WRAPPER emulator.
+    const char *bin = std::getenv("QUORVEL_BIN");
+    std::string tool = bin != nullptr && *bin != '\0' ? bin : QUORVEL_BIN;
     if (options.unprivileged && geteuid() == 0) {
         words = {find_program("setpriv"), "--reuid=65534", "--regid=65534", "--clear-groups"};
         // A copy that nobody can reach, wherever the build folder lies.
@@ -121,6 +134,7 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
         write_file(io / "quorvel", read_file(tool), 0755);
         tool = io / "quorvel";
     }
+    words.insert(words.end(), options.prefix.begin(), options.prefix.end());
     if (const char *wrapper = std::getenv("QUORVEL_WRAPPER")) {
         std::vector<std::string> w = words_of(wrapper);
         words.insert(words.end(), w.begin(), w.end());
@@ -150,11 +164,15 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (options.closed_fd != -1)
+        posix_spawn_file_actions_addclose(&actions, options.closed_fd);
     pid_t pid;
     int spawn_error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawn_error != 0)
         throw std::runtime_error(std::string("cannot run ") + argv[0]);
+    if (options.meanwhile)
+        options.meanwhile(pid);
     int status;
     waitpid(pid, &status, 0);
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

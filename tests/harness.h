@@ -2,8 +2,10 @@
 #ifndef QUORVEL_TESTS_HARNESS_H
 #define QUORVEL_TESTS_HARNESS_H
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // The text in UTF-16 of the given byte order, with or without a byte-order
@@ -13,6 +15,8 @@ std::string utf16(const std::string &text, bool little_endian = true, bool bom =
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes, int mode = 0644);
 bool exists(const std::string &path);
+// The names of the hidden files in a folder, such as temporary PO files.
+std::vector<std::string> hidden_files(const std::string &dir);
 
 // A fresh folder that is removed with everything in it when it goes.
 struct temp_dir {
@@ -32,29 +36,40 @@ struct run_result {
 };
 
 struct run_options {
-    std::string path;          // replaces PATH when not empty
-    std::string stdout_path;   // where standard output goes instead of a file of the harness
-    bool unprivileged = false; // as user nobody, where the tests run as root; the
-                               // folders it uses must be open to others
-    std::string cwd;           // the working folder, when not the tests' own
+    std::string path;                // replaces PATH when not empty
+    std::string stdout_path;         // where standard output goes instead of a file of the harness
+    bool unprivileged = false;       // as user nobody, where the tests run as root; the
+                                     // folders it uses must be open to others
+    std::string cwd;                 // the working folder, when not the tests' own
+    std::vector<std::string> prefix; // a command that runs the tool, such as timeout 10
+    int closed_fd = -1;              // a standard descriptor the tool starts without
+    std::function<void(pid_t)> meanwhile; // called while the tool runs
 };
 
 inline run_options on_path(const std::string &path) {
-    return {path, "", false, ""};
+    run_options options;
+    options.path = path;
+    return options;
 }
 inline run_options stdout_to(const std::string &file) {
-    return {"", file, false, ""};
+    run_options options;
+    options.stdout_path = file;
+    return options;
 }
 inline run_options as_nobody() {
-    return {"", "", true, ""};
+    run_options options;
+    options.unprivileged = true;
+    return options;
 }
 inline run_options in_folder(const std::string &cwd) {
-    return {"", "", false, cwd};
+    run_options options;
+    options.cwd = cwd;
+    return options;
 }
 
 // Runs the built tool with args, standard input empty, standard output and
 // error in files. QUORVEL_WRAPPER in the environment, such as a valgrind
-// command, runs it.
+// command or an emulator, runs it; QUORVEL_BIN names another build of it.
 run_result run_quorvel(const std::vector<std::string> &args, const run_options &options = {});
 
 // Whether run_options::unprivileged runs as a user without root's rights.

@@ -1,8 +1,13 @@
 // The built tool, run on files in UTF-16 through the real iconv.
 #include "harness.h"
 
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -71,13 +76,26 @@ TEST_F(Run, PathsReachTheConverterWholeAndInert) {
     EXPECT_FALSE(exists(marker));
 }
 
-TEST_F(Run, MissingStringsFileLeavesPoUntouched) {
+TEST_F(Run, UnopenableStringsFileLeavesPoUntouched) {
     write_file(po, "old");
-    run_result r = run_quorvel({dir / "missing.strings", po});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, dir / "missing.strings: No such file or directory\n");
-    EXPECT_EQ(read_file(po), "old");
+    std::string socket_path = dir / "socket.strings";
+    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    socket_path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    std::pair<std::string, std::string> cases[] = {
+        {dir / "missing.strings", "No such file or directory"},
+        {dir.path, "Is a directory"},
+        {socket_path, "No such device or address"}};
+    for (auto &[path, reason] : cases) {
+        run_result r = run_quorvel({path, po});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, path + ": " + reason + "\n");
+        EXPECT_EQ(read_file(po), "old");
+    }
+    close(sock);
 }
 
 TEST_F(Run, UnreadableStringsFileLeavesPoUntouched) {
@@ -101,32 +119,170 @@ TEST_F(Run, MissingConverterLeavesPoUntouched) {
     EXPECT_FALSE(exists(po));
 }
 
-TEST_F(Run, FailedConversionKeepsWhatWasWrittenAndFails) {
-    // An odd number of bytes: iconv converts the first line, then fails.
-    std::string in = dir / "odd.strings";
-    write_file(in, utf16("\"a\" = \"b\";\n\"c\" = \"d\";\n") + "x");
-    run_result r = run_quorvel({in, po});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find(in + ": conversion failed: iconv exited with status 1\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\nmsgid \"c\"\nmsgstr \"d\"\n");
-
-    // A directory opens, but cannot be converted.
-    r = run_quorvel({dir.path, po});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(dir.path + ": conversion failed"), std::string::npos) << r.err;
+TEST_F(Run, FailedRunLeavesTheOldPoFile) {
+    // An odd number of bytes: iconv converts the first lines, then fails.
+    std::string odd = dir / "odd.strings";
+    write_file(odd, utf16("\"a\" = \"b\";\n\"c\" = \"d\";\n") + "x");
+    std::string in = strings("\"a\" = \"b\";\n");
+    struct {
+        std::string strings, script, error;
+    } cases[] = {{odd, "", odd + ": conversion failed: iconv exited with status 1\n"},
+                 {in, "printf '\"a\" = \"b\";\\n'; kill -9 $$\n",
+                  in + ": conversion failed: iconv killed by signal 9\n"},
+                 {in, "printf '\"a\" = \"b\";\\n\"c\" = \"d'; exit 3\n",
+                  in + ": conversion failed: iconv exited with status 3\n"}};
+    for (bool old : {true, false}) {
+        for (auto &c : cases) {
+            SCOPED_TRACE(c.script);
+            if (old)
+                write_file(po, "msgid \"old\"\nmsgstr \"alt\"\n", 0640);
+            run_result r = run_quorvel(
+                {c.strings, po}, c.script.empty() ? run_options{} : on_path(stand_in(c.script)));
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.out, "");
+            EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+            EXPECT_EQ(read_file(po), old ? "msgid \"old\"\nmsgstr \"alt\"\n" : "");
+            EXPECT_EQ(exists(po), old);
+            EXPECT_EQ(hidden_files(dir.path), std::vector<std::string>{});
+        }
+        std::remove(po.c_str());
+    }
 }
 
-TEST_F(Run, ConverterKilledBySignalFails) {
-    std::string path = stand_in("printf '\"a\" = \"b\";\\n'; kill -9 $$\n");
+TEST_F(Run, ReplacedPoFileKeepsModeOwnerAndLinks) {
     std::string in = strings("\"a\" = \"b\";\n");
-    run_result r = run_quorvel({in, po}, on_path(path));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, in + ": conversion failed: iconv killed by signal 9\n");
-    EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\n");
+    std::string catalogue = "msgid \"a\"\nmsgstr \"b\"\n";
+    struct stat st;
+    // A new file gets what the umask leaves of 0666; an old one keeps its
+    // mode and, where the tool may give it, its owner.
+    mode_t mask = umask(022);
+    umask(mask);
+    ASSERT_EQ(run_quorvel({in, po}).status, 0);
+    ASSERT_EQ(stat(po.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+    chmod(po.c_str(), 0604);
+    bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(po.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(run_quorvel({in, po}).status, 0);
+    ASSERT_EQ(stat(po.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 65534u);
+    }
+
+    // A link stays a link to the file that was replaced; a file with a second
+    // name is written in place, so both names show the new catalogue.
+    std::string real = dir / "real.po", link = dir / "link.po", second = dir / "second.po";
+    write_file(real, "old");
+    ASSERT_EQ(symlink("real.po", link.c_str()), 0);
+    ASSERT_EQ(run_quorvel({in, link}).status, 0);
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(read_file(real), catalogue);
+    write_file(real, "old");
+    ASSERT_EQ(::link(real.c_str(), second.c_str()), 0);
+    ASSERT_EQ(run_quorvel({in, real}).status, 0);
+    EXPECT_EQ(read_file(second), catalogue);
+    EXPECT_EQ(hidden_files(dir.path), std::vector<std::string>{});
+}
+
+TEST_F(Run, ConcurrentRunsLeaveOneRunsOutput) {
+    std::vector<std::string> expected;
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 20; i++) {
+        std::string text, po_text;
+        for (int k = 0; k < (20 - i) * 1000; k++) {
+            std::string key = std::to_string(i) + "-" + std::to_string(k);
+            text += "\"" + key + "\" = \"v\";\n";
+            po_text += "msgid \"" + key + "\"\nmsgstr \"v\"\n";
+        }
+        expected.push_back(po_text);
+        std::string in = strings(text, std::to_string(i) + ".strings");
+        runs.emplace_back([in, this] { EXPECT_EQ(run_quorvel({in, po}).status, 0); });
+    }
+    for (auto &run : runs)
+        run.join();
+    EXPECT_NE(std::find(expected.begin(), expected.end(), read_file(po)), expected.end());
+    EXPECT_EQ(hidden_files(dir.path), std::vector<std::string>{});
+}
+
+TEST_F(Run, InterruptStopsTheConverterAndKeepsTheOldPo) {
+    std::string fifo = dir / "fifo.strings", pid_file = dir / "iconv.pid";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    std::string path =
+        stand_in("echo $$ >'" + pid_file + "'; exec " + find_program("iconv") + " \"$@\"\n");
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        write_file(po, "old");
+        std::remove(pid_file.c_str());
+        // The writer keeps the pipe open, so the converter never ends by itself.
+        int writer = -1;
+        std::thread feed([&] {
+            writer = open(fifo.c_str(), O_WRONLY);
+            std::string bytes = utf16("\"a\" = \"b\";\n");
+            EXPECT_EQ(write(writer, bytes.data(), bytes.size()),
+                      static_cast<ssize_t>(bytes.size()));
+        });
+        pid_t iconv = 0;
+        run_options options = on_path(path);
+        options.meanwhile = [&](pid_t tool) {
+            for (int i = 0; i < 500 && (hidden_files(dir.path).empty() || !exists(pid_file)); i++)
+                usleep(10000);
+            iconv = std::atoi(read_file(pid_file).c_str());
+            kill(tool, sig);
+        };
+        run_result r = run_quorvel({fifo, po}, options);
+        feed.join();
+        EXPECT_EQ(r.status, 128 + sig);
+        EXPECT_EQ(read_file(po), "old");
+        EXPECT_EQ(hidden_files(dir.path), std::vector<std::string>{});
+        // Gone, or a zombie that nobody has reaped yet.
+        std::string state;
+        for (int i = 0; i < 500 && iconv > 0; i++) {
+            state = read_file("/proc/" + std::to_string(iconv) + "/stat");
+            if (state.empty() || state.find(") Z") != std::string::npos)
+                break;
+            usleep(10000);
+        }
+        EXPECT_TRUE(iconv > 0 && (state.empty() || state.find(") Z") != std::string::npos))
+            << state;
+        close(writer);
+    }
+}
+
+TEST_F(Run, SurvivesItsCallersOddities) {
+    std::string in = strings("\"a\" = \"b\";\n");
+    std::string catalogue = "msgid \"a\"\nmsgstr \"b\"\n";
+    // A parent that ignores SIGCHLD, which the converter's status must survive.
+    run_options ignoring = {};
+    ignoring.prefix = {"sh", "-c", "trap '' CHLD; exec \"$0\" \"$@\""};
+    run_result r = run_quorvel({in, po}, ignoring);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(po), catalogue);
+
+    // A closed standard descriptor is no place for the pipe or the PO file.
+    // Under a wrapper (valgrind, an emulator) the wrapper's own files take
+    // the closed numbers first.
+    std::pair<int, const char *> closed[] = {
+        {0, "/dev/stdin"}, {1, "/dev/stdout"}, {2, "/dev/stderr"}};
+    for (auto [fd, path] : closed) {
+        if (std::getenv("QUORVEL_WRAPPER") != nullptr)
+            break;
+        SCOPED_TRACE(path);
+        run_options options = {};
+        options.prefix = {"timeout", "20"};
+        options.closed_fd = fd;
+        EXPECT_EQ(run_quorvel({in, path}, options).status, 0);
+    }
+
+    // The PO file is standard output's own file: the summary goes elsewhere.
+    std::string out = dir / "out.txt";
+    r = run_quorvel({in, "/dev/stdout"}, stdout_to(out));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(out), catalogue);
+    EXPECT_EQ(r.err, "/dev/stdout: 1 messages.\n");
 }
 
 TEST_F(Run, UnopenablePoFileIsReported) {
@@ -182,18 +338,19 @@ TEST_F(Run, TellsEncodingsApart) {
         {"UTF-16BE without mark", utf16(text, false, false)},
         {"UTF-8 with mark", "\xEF\xBB\xBF" + text},
         {"UTF-8 without mark", text},
-        {"ASCII, two bytes", "\"\""}};
+        {"ASCII, two bytes", "\"\""},
+        {"a single newline", "\n"}};
     for (auto &[kind, bytes] : kinds) {
         SCOPED_TRACE(kind);
         write_file(dir / "in.strings", bytes);
         run_result r = run_quorvel({dir / "in.strings", po});
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(read_file(po), bytes.size() == 2 ? "" : po_text);
+        EXPECT_EQ(read_file(po), bytes.size() <= 2 ? "" : po_text);
     }
 
     // Text that is invalid in the encoding chosen fails as any conversion.
-    for (std::string bytes : {"\"a\" = \"\xC3\";\n", "\xEF\xBB\xBF\xFF\n", "x"}) {
+    for (std::string bytes : {"\"a\" = \"\xC3\";\n", "\xEF\xBB\xBF\xFF\n", "\xFF"}) {
         write_file(dir / "in.strings", bytes);
         run_result r = run_quorvel({dir / "in.strings", po});
         EXPECT_EQ(r.status, 1);

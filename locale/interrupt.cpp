@@ -1,0 +1,62 @@
+// Interrupts: cleaning up after SIGINT, SIGTERM and SIGHUP.
+#include "interrupt.h"
+
+#include <unistd.h>
+
+namespace {
+
+const int interrupts[] = {SIGHUP, SIGINT, SIGTERM};
+
+// Read by the handler, so plain values that it can take at any moment.
+volatile pid_t stop_pid = -1;
+const char *volatile remove_path = nullptr;
+
+sigset_t interrupt_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : interrupts)
+        sigaddset(&set, sig);
+    return set;
+}
+
+// Cleans up with async-signal-safe calls only, then ends the process by the
+// same signal: it is held until the handler returns, and then kills.
+extern "C" void on_interrupt(int sig) {
+    if (stop_pid > 0)
+        kill(stop_pid, sig);
+    if (remove_path != nullptr)
+        unlink(remove_path);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+} // namespace
+
+void catch_interrupts() {
+    signal(SIGCHLD, SIG_DFL);
+    struct sigaction action = {};
+    action.sa_handler = on_interrupt;
+    action.sa_mask = interrupt_set();
+    for (int sig : interrupts) {
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            sigaction(sig, &action, nullptr);
+    }
+}
+
+void on_interrupt_stop(pid_t pid) {
+    stop_pid = pid;
+}
+
+void on_interrupt_remove(const char *path) {
+    remove_path = path;
+}
+
+interrupts_held::interrupts_held() {
+    sigset_t set = interrupt_set();
+    sigprocmask(SIG_BLOCK, &set, &before_);
+}
+
+interrupts_held::~interrupts_held() {
+    sigprocmask(SIG_SETMASK, &before_, nullptr);
+}
