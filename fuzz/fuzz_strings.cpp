@@ -78,9 +78,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<char> buffer(bufsize);
     const char *first = buffer.data(), *last = first + bufsize;
 
+    // The lines told of as passed over come in order, each once.
+    long long last_passed = 0;
+    strings_position position;
+    position.context = &last_passed;
+    position.passed = [](void *context, long long line, passed_over) {
+        auto *previous = static_cast<long long *>(context);
+        check(line > *previous, "passed-over lines in order, each once");
+        *previous = line;
+    };
+
     size_t entries = 0;
     char *id, *str;
-    while (read_strings(strings, buffer.data(), bufsize, &id, &str)) {
+    while (read_strings(strings, buffer.data(), bufsize, &id, &str, &position)) {
         size_t id_size = std::strlen(id), str_size = std::strlen(str);
         check(id > first && id + id_size < last, "key inside the buffer");
         check(str > id + id_size && str + str_size < last, "value inside the buffer, after key");
@@ -93,9 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::fclose(strings);
     std::fclose(po);
 
-    // Each entry takes a line, or a piece of at most bufsize - 1 bytes of one.
+    // Each entry takes a line of its own; the lines are counted as they are.
     size_t newlines = static_cast<size_t>(std::count(input.begin(), input.end(), '\n'));
-    check(entries <= newlines + 1 + size / (bufsize - 1), "no more entries than lines");
+    check(entries <= newlines + 1, "no more entries than lines");
+    size_t lines = newlines + (size > 0 && input.back() != '\n' ? 1 : 0);
+    check(position.line == static_cast<long long>(lines), "every line counted once");
+    check(last_passed <= position.line, "passed-over lines among those read");
     check_po(po_text, po_size, entries);
     std::free(po_text);
     return 0;

@@ -4,6 +4,7 @@
 // text; every line of it that holds a "key" = "value" pair becomes a msgid
 // and a msgstr line of the PO file, in the order of the strings file.
 #include "converter.h"
+#include "diagnostics.h"
 #include "interrupt.h"
 #include "po_output.h"
 #include "po_writer.h"
@@ -109,7 +110,9 @@ int main(int argc, char *argv[]) {
     char buffer[8192];
     char *id, *str;
     long long count = 0;
-    while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str)) {
+    diagnostics passed_over(strings_path, sizeof buffer - 1);
+    strings_position position = passed_over.position();
+    while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str, &position)) {
         write_po(po.stream(), "msgid", id);
         write_po(po.stream(), "msgstr", str);
         if (std::ferror(po.stream()))
@@ -118,6 +121,7 @@ int main(int argc, char *argv[]) {
     }
     int read_error = std::ferror(strings.stream()) ? errno : 0;
     int write_error = std::ferror(po.stream()) ? errno : 0;
+    passed_over.finish();
     FILE *summary = summary_stream(po.stream());
 
     // The PO file takes the new catalogue only after all of it went well.

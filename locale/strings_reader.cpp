@@ -26,7 +26,26 @@ char *skip_bom(char *line) {
     return bom ? line + 3 : line;
 }
 
+// The quotes of the pair in a line that begins with the key's opening quote;
+// the first that is null tells where the line fails to hold one.
+struct pair {
+    char *key_end = nullptr, *value = nullptr, *value_end = nullptr;
+};
+
+// Finds the pair without changing the line; false when it holds none.
+bool find_pair(char *line, pair &found) {
+    found.key_end = closing_quote(line + 1);
+    if (found.key_end == nullptr)
+        return false;
+    found.value = std::strchr(found.key_end + 1, '"');
+    if (found.value == nullptr)
+        return false;
+    found.value_end = closing_quote(found.value + 1);
+    return found.value_end != nullptr;
+}
+
 // Picks the entry out of one line, in place; false when the line holds none.
+// The steps of find_pair, written out: this is the loop's hot path.
 bool scan_line(char *line, char **id, char **str) {
     if (line[0] != '"')
         return false;
@@ -46,25 +65,118 @@ bool scan_line(char *line, char **id, char **str) {
     return true;
 }
 
+// The bytes of a bare key: letters, digits and _ $ + / : . - (the range from
+// + to : holds the digits, the colon and + , - . / less the comma).
+bool is_word(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '+' && c <= ':' && c != ',') ||
+           c == '_' || c == '$';
+}
+
+char *skip_blanks(char *p) {
+    while (*p == ' ' || *p == '\t')
+        p++;
+    return p;
+}
+
+// Tells whether a line without an entry looks as if it was meant to hold one,
+// and why it holds none.
+bool looks_meant(char *line, passed_over &why) {
+    // Comments, the most common lines of all, first.
+    if (line[0] == '/' && line[1] == '*')
+        return false;
+    char *start = skip_blanks(line);
+    if (*start == '"') {
+        // The line begins with a quote, or holds a whole entry after blanks.
+        pair found;
+        if (find_pair(start, found)) {
+            why = passed_over::indented;
+            return start != line;
+        }
+        why = found.key_end == nullptr ? passed_over::key_not_closed
+              : found.value == nullptr ? passed_over::no_value
+                                       : passed_over::value_not_closed;
+        return start == line;
+    }
+    char *p = start;
+    while (is_word(*p))
+        p++;
+    if (p == start)
+        return false;
+    p = skip_blanks(p);
+    if (*p++ != '=')
+        return false;
+    why = passed_over::unquoted_key;
+    return *skip_blanks(p) == '"';
+}
+
+// Tells whether the line goes on past a full buffer. A newline was put in
+// the byte before the buffer's last before the read: only a full piece
+// overwrites it, and one that ends there ends with its newline or at the end
+// of the stream. A zero byte in the text cannot mislead this.
+bool goes_on(FILE *strings, const char *buffer, size_t bufsize) {
+    if (buffer[bufsize - 2] == '\n')
+        return false;
+    int next = getc_unlocked(strings);
+    if (next == EOF)
+        return false;
+    ungetc(next, strings);
+    return true;
+}
+
+// Passes over the rest of a line without touching the buffer, which may
+// still hold the entry of its first piece.
+void skip_line(FILE *strings) {
+    int c;
+    do
+        c = getc_unlocked(strings);
+    while (c != EOF && c != '\n');
+}
+
 } // namespace
 
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str) {
+    return read_strings(strings, buffer, bufsize, id, str, nullptr);
+}
+
+int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
+                 strings_position *position) {
     if (bufsize < 2)
         return 0;
     // Room for the rest of a line after its first byte, the zero included.
     int rest = bufsize > INT_MAX ? INT_MAX : static_cast<int>(bufsize - 1);
+    long long line = position != nullptr ? position->line : 0;
+    bool tell = position != nullptr && position->passed != nullptr;
     for (;;) {
         // The first byte is taken alone: an empty line then costs no copy and
         // no library call. The rest of the line follows it into the buffer.
         int first = getc_unlocked(strings);
         if (first == EOF)
-            return 0;
+            break;
+        line++;
         if (first == '\n')
             continue;
+        buffer[bufsize - 2] = '\n';
         buffer[0] = static_cast<char>(first);
         if (rest < 2 || std::fgets(buffer + 1, rest, strings) == nullptr)
             buffer[1] = '\0';
-        if (scan_line(skip_bom(buffer), id, str))
+        bool too_long = goes_on(strings, buffer, bufsize);
+
+        char *text = skip_bom(buffer);
+        bool entry = scan_line(text, id, str);
+        passed_over why = passed_over::too_long;
+        if (tell && (too_long || (!entry && looks_meant(text, why)))) {
+            position->line = line;
+            position->passed(position->context, line, why);
+        }
+        if (too_long)
+            skip_line(strings);
+        if (entry) {
+            if (position != nullptr)
+                position->line = line;
             return 1;
+        }
     }
+    if (position != nullptr)
+        position->line = line;
+    return 0;
 }

@@ -10,9 +10,33 @@
 // UTF-8 byte-order mark, which converters may hand on at the start). The
 // closing quotes are overwritten with zero bytes; id and str are set to the key
 // and the value inside buffer, valid until the next call. Backslash sequences
-// are kept as they stand. Returns nonzero for an entry, zero at the end of the
-// stream or on a read error (ferror tells which). The stream is read without
-// taking its lock: it must not be shared with another thread.
+// are kept as they stand. A line longer than bufsize - 1 bytes, its newline
+// included, is scanned in its first bufsize - 1 bytes only; the rest of it is
+// passed over. Returns nonzero for an entry, zero at the end of the stream or
+// on a read error (ferror tells which). The stream is read without taking its
+// lock: it must not be shared with another thread.
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str);
+
+// Why a line that looks as if it was meant to hold an entry yields none.
+enum class passed_over {
+    key_not_closed,   // begins with a quote, but the key does not end on the line
+    no_value,         // a key, but no quote opens a value after it
+    value_not_closed, // the value does not end on the line
+    indented,         // a whole entry, after blanks or tabs
+    unquoted_key,     // a bare word for a key: Name = "value";
+    too_long,         // longer than the buffer: entries in it may be lost
+};
+
+// The reader's place in the text, and whom it tells of passed-over lines.
+struct strings_position {
+    long long line = 0; // the number of the line read last, from 1
+    void (*passed)(void *context, long long line, passed_over why) = nullptr;
+    void *context = nullptr;
+};
+
+// As above, also counting lines in position and calling position->passed,
+// where set, for every line passed over that looks meant to hold an entry.
+int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
+                 strings_position *position);
 
 #endif

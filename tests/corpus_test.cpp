@@ -2,6 +2,8 @@
 #include "harness.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -35,13 +37,22 @@ std::vector<unsigned> units(const std::string &bytes) {
     return out;
 }
 
-// Counts the lines that hold an entry, by the rules of the format: a quote
-// first, the key up to an unescaped quote, any gap, the value likewise. A
-// line's text ends at its newline or at a zero.
-long count_entries(const std::vector<unsigned> &text) {
-    long count = 0;
+// What a run on the text must give: the number of entries, and the
+// diagnostics for lines passed over ("LINE: message").
+struct expected_run {
+    long entries = 0;
+    std::vector<std::string> notes;
+};
+
+// Reads the text by the rules of the format: a line holds an entry when a
+// quote comes first, the key runs up to an unescaped quote, any gap, the value
+// likewise; its text ends at its newline or at a zero. Lines passed over are
+// told of when they begin with a quote, hold a whole entry after blanks, or
+// have a bare word for a key.
+expected_run read_as_the_tool_should(const std::vector<unsigned> &text) {
+    expected_run run;
     size_t i = 0, n = text.size();
-    while (i < n) {
+    for (long line = 1; i < n; line++) {
         size_t stop = i;
         while (stop < n && text[stop] != '\n' && text[stop] != 0)
             stop++;
@@ -54,17 +65,52 @@ long count_entries(const std::vector<unsigned> &text) {
             }
             return stop;
         };
-        size_t key_end = i < stop && text[i] == '"' ? closing(i + 1) : stop;
-        size_t value = key_end < stop ? key_end + 1 : stop;
-        while (value < stop && text[value] != '"')
-            value++;
-        if (value < stop && closing(value + 1) < stop)
-            count++;
+        // Where a pair that opens at p fails, or stop for a whole pair.
+        auto pair = [&](size_t p, const char **why) {
+            size_t key_end = closing(p + 1);
+            *why = "key not closed";
+            if (key_end == stop)
+                return key_end;
+            size_t value = key_end + 1;
+            while (value < stop && text[value] != '"')
+                value++;
+            *why = "no value after the key";
+            if (value == stop)
+                return value;
+            *why = "value not closed";
+            return closing(value + 1) < stop ? n : stop;
+        };
+        auto blanks = [&](size_t p) {
+            while (p < stop && (text[p] == ' ' || text[p] == '\t'))
+                p++;
+            return p;
+        };
+        auto word = [&](unsigned c) {
+            return (c < 128 && std::isalnum(static_cast<int>(c))) ||
+                   std::string("_$+/:.-").find(static_cast<char>(c)) != std::string::npos;
+        };
+        const char *why = nullptr;
+        size_t start = blanks(i);
+        if (i < stop && text[i] == '"') {
+            if (pair(i, &why) == n)
+                run.entries++;
+            else
+                run.notes.push_back(std::to_string(line) + ": " + why);
+        } else if (start > i && start < stop && text[start] == '"' && pair(start, &why) == n) {
+            run.notes.push_back(std::to_string(line) + ": entry does not begin its line");
+        } else {
+            size_t p = start;
+            while (p < stop && word(text[p]))
+                p++;
+            if (p > start && (p = blanks(p)) < stop && text[p] == '=' &&
+                (p = blanks(p + 1)) < stop && text[p] == '"')
+                run.notes.push_back(std::to_string(line) + ": key not quoted");
+        }
         while (stop < n && text[stop] != '\n')
             stop++;
         i = stop + 1;
     }
-    return count;
+    return run;
 }
 
 TEST(Corpus, EveryFileConvertsToTheEntriesItHolds) {
@@ -74,20 +120,36 @@ TEST(Corpus, EveryFileConvertsToTheEntriesItHolds) {
     temp_dir dir;
     std::string po = dir / "out.po";
     int files = 0;
+    size_t notes = 0;
     for (auto &entry : fs::recursive_directory_iterator(corpus)) {
         if (entry.path().extension() != ".strings")
             continue;
         std::string path = entry.path().string(), bytes = read_file(path);
         SCOPED_TRACE(path);
         files++;
-        long expected = count_entries(units(bytes));
+        expected_run expected = read_as_the_tool_should(units(bytes));
         run_result r = run_quorvel({path, po});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out, po + ": " + std::to_string(expected) + " messages.\n");
+        EXPECT_EQ(r.out, po + ": " + std::to_string(expected.entries) + " messages.\n");
         std::string text = read_file(po);
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * expected);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * expected.entries);
+        // The diagnostics, each cut after its first words.
+        std::string told;
+        for (size_t start = 0, end; (end = r.err.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            std::string note = r.err.substr(start, end - start);
+            ASSERT_EQ(note.compare(0, path.size() + 1, path + ":"), 0) << note;
+            told += note.substr(path.size() + 1, note.find(": line passed over") - path.size() - 1);
+            told += '\n';
+        }
+        std::string expected_notes;
+        for (size_t k = 0; k < expected.notes.size() && k < 100; k++)
+            expected_notes += expected.notes[k] + "\n";
+        EXPECT_EQ(told, expected_notes);
+        notes += expected.notes.size();
     }
     EXPECT_GT(files, 0);
+    std::printf("%d files, %zu lines passed over and told\n", files, notes);
 }
 
 } // namespace

@@ -2,8 +2,11 @@
 // large files, lines at the buffer's edge, and files it may not write.
 #include "harness.h"
 
+#include <algorithm>
+#include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,7 +47,9 @@ TEST_F(Faults, ConverterKilledHalfwayThroughALargeFile) {
     run_result r = run_quorvel({in, po}, on_path(path));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, in + ": conversion failed: iconv killed by signal 9\n");
+    // The line cut in the middle is told of first.
+    std::string failed = in + ": conversion failed: iconv killed by signal 9\n";
+    EXPECT_EQ(r.err.substr(r.err.size() - failed.size()), failed);
     // Nothing of the 2 MB converted stands anywhere.
     EXPECT_FALSE(exists(po));
     EXPECT_EQ(hidden_files(dir.path), std::vector<std::string>{});
@@ -108,6 +113,48 @@ TEST_F(Faults, LinesAtTheBuffersEdge) {
             EXPECT_EQ(read_file(po),
                       kept ? "msgid \"k\"\nmsgstr \"" + value + "\"\n" + next : next);
         }
+    }
+}
+
+TEST_F(Faults, LongLineMakesNoEntryFromItsMiddle) {
+    // Also a whole file with classic Mac line ends: one long line.
+    std::string comment =
+        "/* " + std::string(8188, 'x') + "\"injected\" = \"from a comment\"; */\n";
+    std::string in = strings("\"a\" = \"b\";\n" + comment + "\"c\" = \"d\";\n");
+    run_result r = run_quorvel({in, po});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, po + ": 2 messages.\n");
+    EXPECT_EQ(r.err, in + ":2: line longer than 8191 bytes: entries in it may be lost\n");
+    EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\nmsgid \"c\"\nmsgstr \"d\"\n");
+}
+
+TEST_F(Faults, PassedOverLinesAreCappedAndNeverFatal) {
+    std::string text = "\"a\" = \"b\";\n";
+    for (int i = 0; i < 150; i++)
+        text += "Key" + std::to_string(i) + " = \"v\";\n";
+    std::string in = strings(text);
+    run_result r = run_quorvel({in, po});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, po + ": 1 messages.\n");
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 101);
+    EXPECT_EQ(r.err.compare(0, in.size() + 37, in + ":2: key not quoted: line passed over\n"), 0);
+    EXPECT_NE(r.err.find(in + ":101: key not quoted"), std::string::npos);
+    std::string more = in + ": 50 more lines passed over\n";
+    EXPECT_EQ(r.err.substr(r.err.size() - more.size()), more);
+
+    // Standard error full, or a pipe that nobody reads.
+    int full = open("/dev/full", O_WRONLY), broken[2];
+    ASSERT_EQ(pipe(broken), 0);
+    close(broken[0]);
+    for (int fd : {full, broken[1]}) {
+        std::remove(po.c_str());
+        run_options options;
+        options.stderr_fd = fd;
+        r = run_quorvel({in, po}, options);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, po + ": 1 messages.\n");
+        EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\n");
+        close(fd);
     }
 }
 

@@ -164,6 +164,8 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (options.stderr_fd != -1)
+        posix_spawn_file_actions_adddup2(&actions, options.stderr_fd, 2);
     if (options.closed_fd != -1)
         posix_spawn_file_actions_addclose(&actions, options.closed_fd);
     pid_t pid;

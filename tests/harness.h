@@ -43,6 +43,7 @@ struct run_options {
     std::string cwd;                 // the working folder, when not the tests' own
     std::vector<std::string> prefix; // a command that runs the tool, such as timeout 10
     int closed_fd = -1;              // a standard descriptor the tool starts without
+    int stderr_fd = -1;              // the tool's standard error instead of a file
     std::function<void(pid_t)> meanwhile; // called while the tool runs
 };
 

@@ -31,6 +31,28 @@ entries scan(const std::string &text, size_t bufsize = 8192) {
     return found;
 }
 
+using notes = std::vector<std::pair<long long, passed_over>>;
+
+// The lines that the reader passes over and tells of, with its line count.
+notes passed(const std::string &text, size_t bufsize = 8192, long long *lines = nullptr) {
+    std::string input = text;
+    FILE *stream = fmemopen(&input[0], input.size(), "r");
+    std::vector<char> buffer(bufsize);
+    char *id, *str;
+    notes found;
+    strings_position position;
+    position.context = &found;
+    position.passed = [](void *context, long long line, passed_over why) {
+        static_cast<notes *>(context)->emplace_back(line, why);
+    };
+    while (read_strings(stream, buffer.data(), bufsize, &id, &str, &position))
+        ;
+    std::fclose(stream);
+    if (lines != nullptr)
+        *lines = position.line;
+    return found;
+}
+
 entries one(const std::string &key, const std::string &value) {
     return {{key, value}};
 }
@@ -74,6 +96,50 @@ TEST(ReadStrings, PassesOverLinesWithoutAWholeEntry) {
     EXPECT_EQ(scan(text), one("after", "all"));
 }
 
+TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
+    std::string too_long = "\"" + std::string(70, 'x') + "\n";
+    std::string long_kept =
+        "\"x\" = \"" + std::string(50, 'x') + "\"; /*" + std::string(20, ' ') + "*/\n";
+    std::string text = "/* comment \"a\" = \"b\"; */\n" // 1: quiet
+                       "\n"                             // 2: quiet
+                       "\"open key = x;\n"              // 3
+                       "\"no value\" = ;\n"             // 4
+                       "\"Deny\" = \"Avvis\r\n"         // 5
+                       "\";\r\n"                        // 6: key not closed
+                       " \"indented\" = \"x\";\n"       // 7
+                       "\t\"tabbed\"=\"x\"\n"           // 8
+                       " \"indented, open\" = \"x;\n"   // 9: quiet
+                       "CFBundleName = \"Chat\";\n"     // 10
+                       "  NS.key-1$+/: =\t\"x\n"        // 11
+                       "Key \"x\";\n"                   // 12: quiet, no =
+                       "key = value;\n"                 // 13: quiet, no quote
+                       "\xEF\xBB\xBF\"bom\" = \"x\n"    // 14
+                       "\"ok\" = \"y\";\n" +            // 15: an entry
+                       too_long +                       // 16: told once
+                       long_kept +                      // 17: told, and its entry kept
+                       "  \"last\" = \"z\"";            // 18, without a newline
+    long long lines = 0;
+    EXPECT_EQ(passed(text, 64, &lines), (notes{{3, passed_over::key_not_closed},
+                                               {4, passed_over::no_value},
+                                               {5, passed_over::value_not_closed},
+                                               {6, passed_over::key_not_closed},
+                                               {7, passed_over::indented},
+                                               {8, passed_over::indented},
+                                               {10, passed_over::unquoted_key},
+                                               {11, passed_over::unquoted_key},
+                                               {14, passed_over::value_not_closed},
+                                               {16, passed_over::too_long},
+                                               {17, passed_over::too_long},
+                                               {18, passed_over::indented}}));
+    EXPECT_EQ(lines, 18);
+    EXPECT_EQ(scan(text, 64), (entries{{"ok", "y"}, {"x", std::string(50, 'x')}}));
+    // A line fits in bufsize - 1 bytes with its newline, or at the end without.
+    std::string k = "\"" + std::string(61, 'k');
+    EXPECT_EQ(passed(k + "\n" + k + "k", 64),
+              (notes{{1, passed_over::key_not_closed}, {2, passed_over::key_not_closed}}));
+    EXPECT_EQ(passed(k + "k\n", 64), (notes{{1, passed_over::too_long}}));
+}
+
 TEST(ReadStrings, ZeroByteEndsTheLineText) {
     EXPECT_EQ(scan("\"a\" = \"b\0c\";\n\"d\" = \"e\";\n"s), one("d", "e"));
     EXPECT_EQ(scan("\"a\0b\" = \"c\";\n"s), entries{});
@@ -88,12 +154,14 @@ TEST(ReadStrings, BackslashAtEndOfTextYieldsNothing) {
     EXPECT_EQ(scan("\"abc\\\"\" = \"x\";\n", 6), entries{});
 }
 
-TEST(ReadStrings, LongLinesArriveInPieces) {
+TEST(ReadStrings, LongLinesAreScannedInTheirFirstPieceOnly) {
     std::string key(100, 'k');
     // The entry's closing quote lies in a later piece: it is lost.
     EXPECT_EQ(scan("\"" + key + "\" = \"v\";\n\"a\" = \"b\";\n", 64), one("a", "b"));
-    // A piece that begins with a quote is scanned like a line of its own.
-    EXPECT_EQ(scan(std::string(63, '-') + "\"x\"\"y\"\n", 64), one("x", "y"));
+    // A later piece that begins with a quote makes no entry.
+    EXPECT_EQ(scan(std::string(63, '-') + "\"x\"\"y\"\n\"a\"\"b\"", 64), one("a", "b"));
+    // Even when a zero byte ends the first piece.
+    EXPECT_EQ(scan(std::string(62, '-') + "\0\"x\"\"y\"\n\"a\"\"b\""s, 64), one("a", "b"));
     // A line of exactly bufsize - 1 bytes, newline included, fits whole.
     std::string fits = "\"" + std::string(55, 'k') + "\"=\"v\";\n";
     ASSERT_EQ(fits.size(), 63u);

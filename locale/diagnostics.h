@@ -1,0 +1,35 @@
+// Diagnostics: the lines of a strings file that the reader passed over,
+// told on standard error in the form of compilers and gettext's tools.
+#ifndef QUORVEL_DIAGNOSTICS_H
+#define QUORVEL_DIAGNOSTICS_H
+
+#include "strings_reader.h"
+
+#include <cstddef>
+
+// Tells "PATH:LINE: message" for each line passed over, at most 100 in a
+// run, and at the end how many more there were. They are warnings only: one
+// that cannot be written changes nothing else, not even by SIGPIPE.
+class diagnostics {
+  public:
+    // line_size: the longest line the reader takes whole, newline included.
+    diagnostics(const char *path, size_t line_size) : path_(path), line_size_(line_size) {}
+    ~diagnostics() = default;
+    diagnostics(const diagnostics &) = delete;
+    diagnostics &operator=(const diagnostics &) = delete;
+
+    // Where the reader tells of passed-over lines.
+    strings_position position();
+
+    // Tells how many lines were passed over beyond the cap.
+    void finish();
+
+  private:
+    static void passed(void *self, long long line, passed_over why);
+
+    const char *path_;
+    size_t line_size_;
+    long long shown_ = 0, hidden_ = 0;
+};
+
+#endif
