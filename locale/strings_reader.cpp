@@ -109,12 +109,13 @@ bool looks_meant(char *line, passed_over &why) {
     return *skip_blanks(p) == '"';
 }
 
-// Tells whether the line goes on past a full buffer. A newline was put in
-// the byte before the buffer's last before the read: only a full piece
-// overwrites it, and one that ends there ends with its newline or at the end
-// of the stream. A zero byte in the text cannot mislead this.
+// Tells whether the line goes on past a full buffer. The buffer's last byte
+// was set to a newline before the read: only a full piece puts its
+// terminating zero there, and one whose last byte is a newline, or that the
+// stream ends after, holds the whole line. A zero byte in the text cannot
+// mislead this.
 bool goes_on(FILE *strings, const char *buffer, size_t bufsize) {
-    if (buffer[bufsize - 2] == '\n')
+    if (buffer[bufsize - 1] != '\0' || buffer[bufsize - 2] == '\n')
         return false;
     int next = getc_unlocked(strings);
     if (next == EOF)
@@ -155,7 +156,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         line++;
         if (first == '\n')
             continue;
-        buffer[bufsize - 2] = '\n';
+        buffer[bufsize - 1] = '\n';
         buffer[0] = static_cast<char>(first);
         if (rest < 2 || std::fgets(buffer + 1, rest, strings) == nullptr)
             buffer[1] = '\0';

@@ -138,6 +138,7 @@ TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
     EXPECT_EQ(passed(k + "\n" + k + "k", 64),
               (notes{{1, passed_over::key_not_closed}, {2, passed_over::key_not_closed}}));
     EXPECT_EQ(passed(k + "k\n", 64), (notes{{1, passed_over::too_long}}));
+    EXPECT_EQ(passed(k.substr(1) + "\n" + k, 64), (notes{{2, passed_over::key_not_closed}}));
 }
 
 TEST(ReadStrings, ZeroByteEndsTheLineText) {
