@@ -1,11 +1,19 @@
 #!/bin/sh
 # Checks the tool as it is installed and shipped: install_test.sh CHECK BUILD SOURCE,
-# where CHECK is install, package, manual or size.
+# where CHECK is install, package, lintian, manual or size. Exits with 77, which
+# CTest counts as skipped, where a tool that a check needs is absent.
 set -eu
 check=$1 build=$2 source=$3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+needs() { command -v "$1" >/dev/null || { echo "$1 is absent: skipped"; exit 77; }; }
+
+# Builds the Debian package into $tmp/pkg; prints its path.
+deb() {
+    (cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null)
+    ls "$tmp"/pkg/quorvel_*.deb
+}
 
 # Runs an installed binary on the bundled example and compares the PO file.
 converts_example() {
@@ -16,26 +24,36 @@ converts_example() {
 
 case $check in
 install)
-    cmake --install "$build" --prefix "$tmp/usr" >/dev/null
-    [ -f "$tmp/usr/share/man/man1/quorvel.1" ] || fail "no manual page under the prefix"
+    cmake --install "$build" --prefix "$tmp/usr" --strip >/dev/null
+    for f in share/man/man1/quorvel.1.gz share/doc/quorvel/copyright share/doc/quorvel/changelog.gz; do
+        [ -f "$tmp/usr/$f" ] || fail "no $f under the prefix"
+    done
     converts_example "$tmp/usr/bin/quorvel"
     DESTDIR="$tmp/staged" cmake --install "$build" --prefix /opt/quorvel >/dev/null
     [ -x "$tmp/staged/opt/quorvel/bin/quorvel" ] || fail "DESTDIR not honoured"
-    [ -f "$tmp/staged/opt/quorvel/share/man/man1/quorvel.1" ] || fail "DESTDIR not honoured"
+    [ -f "$tmp/staged/opt/quorvel/share/man/man1/quorvel.1.gz" ] || fail "DESTDIR not honoured"
     ;;
 package)
-    command -v dpkg-deb >/dev/null || { echo "dpkg-deb is absent: skipped"; exit 0; }
-    (cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null)
-    deb=$(ls "$tmp"/pkg/quorvel_*.deb)
+    needs dpkg-deb
+    deb=$(deb)
     dpkg-deb -c "$deb" >"$tmp/contents"
-    grep -q ' ./usr/bin/quorvel$' "$tmp/contents" || fail "package lacks the binary"
-    grep -q ' ./usr/share/man/man1/quorvel.1' "$tmp/contents" || fail "package lacks the manual"
-    dpkg-deb -f "$deb" Depends | grep -q 'libc-bin' || fail "package does not depend on iconv's package"
+    for f in bin/quorvel share/man/man1/quorvel.1.gz share/doc/quorvel/copyright \
+             share/doc/quorvel/changelog.gz; do
+        grep -q " ./usr/$f\$" "$tmp/contents" || fail "package lacks $f"
+    done
     dpkg-deb -x "$deb" "$tmp/root"
     converts_example "$tmp/root/usr/bin/quorvel"
     ;;
+lintian)
+    needs dpkg-deb
+    needs lintian
+    deb=$(deb)
+    # Every error and warning fails; lintian's own notes go to its stderr.
+    lintian --pedantic "$deb" 2>/dev/null >"$tmp/tags" || true
+    ! grep -E '^[EW]:' "$tmp/tags" || fail "lintian reports errors or warnings"
+    ;;
 manual)
-    command -v groff >/dev/null || { echo "groff is absent: skipped"; exit 0; }
+    needs groff
     groff -man -ww -z "$source/doc/quorvel.1" 2>"$tmp/warnings"
     [ ! -s "$tmp/warnings" ] || fail "groff warns: $(cat "$tmp/warnings")"
     ;;
