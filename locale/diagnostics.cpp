@@ -11,7 +11,7 @@ const long long shown_at_most = 100;
 
 // Writes to standard error, ignoring SIGPIPE meanwhile: a reader of standard
 // error that has gone away must not end the run.
-void warn(const char *format, ...) {
+__attribute__((format(printf, 1, 2))) void warn(const char *format, ...) {
     struct sigaction ignore = {}, before;
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &before);
