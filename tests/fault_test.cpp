@@ -89,6 +89,25 @@ TEST_F(Faults, MillionEntries) {
     EXPECT_EQ(po_entries(text), 1000000u);
 }
 
+TEST_F(Faults, FilesPastTwoAndFourGiB) {
+    // A sparse strings file of 4.5 GiB is opened and sniffed; a stand-in
+    // converter then hands on 2.2 GB of entries, so that the PO file passes
+    // 2 GiB, the limit of a 32-bit off_t.
+    std::string in = dir / "large.strings";
+    write_file(in, utf16("\"a\" = \"b\";\n"));
+    ASSERT_EQ(truncate(in.c_str(), (9ll << 30) / 2), 0);
+    const long long entries = 2150000;
+    std::string line = "\"k\" = \"" + std::string(1000, 'v') + "\";";
+    std::string path = stand_in("yes '" + line + "' | head -n " + std::to_string(entries) + "\n");
+    run_result r = run_quorvel({in, po}, on_path(path));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, po + ": " + std::to_string(entries) + " messages.\n");
+    struct stat st;
+    ASSERT_EQ(stat(po.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, entries * (10 + 1010));
+    EXPECT_GT(st.st_size, 1ll << 31);
+}
+
 TEST_F(Faults, LinesAtTheBuffersEdge) {
     // Sizes in UTF-8, newline included. The buffer takes 8191 bytes of a
     // line; the entry holds while its value's closing quote is among them.
