@@ -8,14 +8,20 @@ namespace {
 
 // Returns the unescaped double quote that closes the text starting at p, or
 // null when the line's text ends first. A backslash steps over the byte after
-// it, but never over the zero byte that ends the text.
+// it. The quote is found first and backslashes before it after: strchr and
+// memchr are fast in every C library (musl's strpbrk goes byte by byte), and
+// most texts hold no backslash at all.
 char *closing_quote(char *p) {
-    for (;; p += 2) {
-        p = std::strpbrk(p, "\"\\");
-        if (p == nullptr || *p == '"')
-            return p;
-        if (p[1] == '\0')
+    for (;;) {
+        char *quote = std::strchr(p, '"');
+        if (quote == nullptr)
             return nullptr;
+        auto *escape = static_cast<char *>(std::memchr(p, '\\', static_cast<size_t>(quote - p)));
+        if (escape == nullptr)
+            return quote;
+        // Past the escape and the byte it protects, at most the quote: the
+        // text's zero byte lies beyond that.
+        p = escape + 2;
     }
 }
 
