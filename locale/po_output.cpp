@@ -62,9 +62,7 @@ int po_output::open(const char *path) {
     bool replace = target != nullptr &&
                    (absent || (S_ISREG(st.st_mode) && st.st_nlink == 1 && !is_stdout(st) &&
                                faccessat(AT_FDCWD, target, W_OK, AT_EACCESS) == 0));
-    if (replace && open_temporary(target) == 0) {
-        if (exists)
-            keep_owner_and_mode(fileno(stream_), st);
+    if (replace && open_temporary(target, exists ? &st : nullptr) == 0) {
         std::free(resolved);
         return 0;
     }
@@ -74,7 +72,7 @@ int po_output::open(const char *path) {
     return stream_ == nullptr ? errno : 0;
 }
 
-int po_output::open_temporary(const char *target) {
+int po_output::open_temporary(const char *target, const struct stat *old) {
     const char *slash = std::strrchr(target, '/');
     const char *base = slash != nullptr ? slash + 1 : target;
     if (*base == '\0')
@@ -94,9 +92,6 @@ int po_output::open_temporary(const char *target) {
     std::memcpy(end, base, base_size);
     std::memcpy(end + base_size, ".XXXXXX", 8);
 
-    // mkstemp makes it 0600; a new PO file gets what "w" would give it.
-    mode_t mask = umask(0);
-    umask(mask);
     int fd;
     {
         // Held until the file is on record, so that an interrupt removes it.
@@ -114,7 +109,14 @@ int po_output::open_temporary(const char *target) {
         return err;
     }
     target_ = target_copy;
-    fchmod(fd, 0666 & ~mask);
+    if (old != nullptr) {
+        keep_owner_and_mode(fd, *old);
+    } else {
+        // mkstemp makes it 0600; a new PO file gets what "w" would give it.
+        mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
     stream_ = fdopen(fd, "w");
     if (stream_ == nullptr) {
         int err = errno;

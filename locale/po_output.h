@@ -3,6 +3,7 @@
 #define QUORVEL_PO_OUTPUT_H
 
 #include <cstdio>
+#include <sys/stat.h>
 
 // A regular PO file, or one that does not exist yet, is written as a
 // temporary file beside it (.NAME.XXXXXX) that takes its place only at
@@ -29,7 +30,9 @@ class po_output {
     int commit();
 
   private:
-    int open_temporary(const char *target);
+    // Makes the temporary file beside target, with the mode and owner of the
+    // old file where there is one.
+    int open_temporary(const char *target, const struct stat *old);
     // Removes the temporary file, if there is one.
     void discard();
 
