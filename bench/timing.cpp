@@ -117,19 +117,29 @@ double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// Times tool and reference in alternating order, rounds times; prints a row.
-void compare(const char *label, int rounds, const std::function<void()> &tool,
-             const char *reference_name, const std::function<void()> &reference,
-             double per = 1, const char *unit = "s") {
+// One step of a comparison: a run of the tool and the reference's run.
+struct step {
+    std::function<void()> tool, reference;
+};
+
+// Times the steps' runs, rounds times; prints a row with the medians, min and
+// max of the rounds' totals (divided by per) and the median of their ratios.
+// Within a round the order of tool and reference alternates from step to
+// step, and from round to round, so that a machine that slows down or
+// speeds up meanwhile weighs on both alike.
+void compare(const char *label, int rounds, const std::vector<step> &steps,
+             const char *reference_name, double per = 1, const char *unit = "s") {
     std::vector<double> a, b, ratio;
     for (int i = 0; i < rounds; i++) {
-        double ta, tb;
-        if (i % 2 == 0) {
-            ta = seconds(tool);
-            tb = seconds(reference);
-        } else {
-            tb = seconds(reference);
-            ta = seconds(tool);
+        double ta = 0, tb = 0;
+        for (size_t j = 0; j < steps.size(); j++) {
+            if ((static_cast<size_t>(i) + j) % 2 == 0) {
+                ta += seconds(steps[j].tool);
+                tb += seconds(steps[j].reference);
+            } else {
+                tb += seconds(steps[j].reference);
+                ta += seconds(steps[j].tool);
+            }
         }
         a.push_back(ta / per);
         b.push_back(tb / per);
@@ -142,8 +152,8 @@ void compare(const char *label, int rounds, const std::function<void()> &tool,
     char sa[64], sb[64];
     stats(a, sa, sizeof sa);
     stats(b, sb, sizeof sb);
-    std::printf("%-28s quorvel %s %s   %-18s %s %s   ratio %.3f\n", label, sa, unit,
-                reference_name, sb, unit, median(ratio));
+    std::printf("%-28s quorvel %s %s   %-16s %s %s   ratio %.3f\n", label, sa, unit, reference_name,
+                sb, unit, median(ratio));
     std::fflush(stdout);
 }
 
@@ -170,27 +180,28 @@ long peak_kib(pid_t pid) {
 int large(int rounds, const std::string &tool, const std::string &file, const std::string &work) {
     args iconv = {"iconv", "-f", "utf-16", "-t", "utf-8", file};
     auto run_tool = [&] { run({tool, file, work + "/large.po"}); };
-    compare("one file, iconv > null", rounds, run_tool, "iconv >/dev/null", [&] { run(iconv); });
-    compare("one file, iconv | cat > file", rounds, run_tool, "iconv|cat>file",
-            [&] { run_piped(iconv, {"cat"}, work + "/large.txt"); });
+    compare("one file, iconv > null", rounds, {{run_tool, [&] { run(iconv); }}},
+            "iconv >/dev/null");
+    compare("one file, iconv | cat > file", rounds,
+            {{run_tool, [&] { run_piped(iconv, {"cat"}, work + "/large.txt"); }}},
+            "iconv|cat>file");
     return 0;
 }
 
 int batch(int rounds, const std::string &tool, const std::string &nothing, const std::string &work,
           const std::vector<std::string> &files) {
-    auto run_tool = [&] {
-        for (auto &f : files)
-            run({tool, f, work + "/small.po"});
-    };
-    auto floor = [&] {
-        for (auto &f : files) {
-            run({nothing});
-            run({"iconv", "-f", "utf-16", "-t", "utf-8", f});
-        }
-    };
+    std::vector<step> steps;
+    for (auto &f : files)
+        steps.push_back({[&tool, &work, &f] {
+                             run({tool, f, work + "/small.po"});
+                         },
+                         [&nothing, &f] {
+                             run({nothing});
+                             run({"iconv", "-f", "utf-16", "-t", "utf-8", f});
+                         }});
     std::string label = std::to_string(files.size()) + " files, one run each";
-    compare(label.c_str(), rounds, run_tool, "start + iconv", floor,
-            static_cast<double>(files.size()) / 1000, "ms/file");
+    compare(label.c_str(), rounds, steps, "start + iconv", static_cast<double>(files.size()) / 1000,
+            "ms/file");
     return 0;
 }
 
