@@ -189,18 +189,25 @@ TEST_F(Run, ReplacedPoFileKeepsModeOwnerAndLinks) {
 }
 
 TEST_F(Run, ConcurrentRunsLeaveOneRunsOutput) {
+    // The first run, the smallest, opens the PO path first and writes last.
+    std::string path = stand_in("case \"$5\" in */0.strings) sleep 1;; esac\nexec " +
+                                find_program("iconv") + " \"$@\"\n");
     std::vector<std::string> expected;
     std::vector<std::thread> runs;
     for (int i = 0; i < 20; i++) {
         std::string text, po_text;
-        for (int k = 0; k < (20 - i) * 1000; k++) {
+        for (int k = 0; k < (i + 1) * 1000; k++) {
             std::string key = std::to_string(i) + "-" + std::to_string(k);
             text += "\"" + key + "\" = \"v\";\n";
             po_text += "msgid \"" + key + "\"\nmsgstr \"v\"\n";
         }
         expected.push_back(po_text);
         std::string in = strings(text, std::to_string(i) + ".strings");
-        runs.emplace_back([in, this] { EXPECT_EQ(run_quorvel({in, po}).status, 0); });
+        runs.emplace_back([in, path, this] {
+            EXPECT_EQ(run_quorvel({in, po}, on_path(path)).status, 0);
+        });
+        if (i == 0)
+            usleep(100000);
     }
     for (auto &run : runs)
         run.join();
