@@ -19,7 +19,6 @@ class strings_source {
     // Opens path for reading and chooses the encoding from its first bytes.
     // Returns 0, or the errno value (EISDIR for a directory).
     int open(const char *path);
-    void close();
 
     // A regular file goes to the converter by name, anything else (a pipe, a
     // device) through the descriptor opened here.
@@ -29,6 +28,8 @@ class strings_source {
     const char *encoding() const { return encoding_; }
 
   private:
+    void close();
+
     int fd_ = -1;
     struct stat st_ = {};
     const char *encoding_ = "utf-16";
@@ -48,7 +49,6 @@ class converter {
 
     // The converter's output; null until it has started.
     FILE *stream() const { return stream_; }
-    pid_t pid() const { return pid_; }
 
     // Closes the stream and waits for the converter to end. One whose output
     // was not read to its end is killed first: it may be reading a pipe or a
