@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     long long last_passed = 0;
     strings_position position;
     position.context = &last_passed;
-    position.passed = [](void *context, long long line, passed_over) {
+    position.passed = [](void *context, long long line, passed_over, bool) {
         auto *previous = static_cast<long long *>(context);
         check(line > *previous, "passed-over lines in order, each once");
         *previous = line;

@@ -14,12 +14,21 @@
 
 extern char **environ;
 
+namespace {
+
+// The stream's buffer, larger than the system's page-sized default, so that a
+// large file costs fewer reads from the pipe.
+char buffer[1 << 16];
+
+} // namespace
+
 int strings_source::open(const char *path) {
     close();
     // O_NOCTTY: a terminal named as the strings file must not become the
-    // tool's controlling terminal.
+    // tool's controlling terminal. Not closed on exec: the converter reads
+    // the file through this descriptor.
     do
-        fd_ = ::open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        fd_ = ::open(path, O_RDONLY | O_NOCTTY);
     while (fd_ == -1 && errno == EINTR);
     if (fd_ == -1)
         return errno;
@@ -50,22 +59,48 @@ void strings_source::close() {
     fd_ = -1;
 }
 
+namespace {
+
+// Writes "/dev/fd/N" for the descriptor into name.
+void fd_path(int fd, char (&name)[24]) {
+    char digits[12], *p = digits + sizeof digits;
+    *--p = '\0';
+    do
+        *--p = static_cast<char>('0' + fd % 10);
+    while ((fd /= 10) > 0);
+    std::memcpy(name, "/dev/fd/", 8);
+    std::memcpy(name + 8, p, static_cast<size_t>(digits + sizeof digits - p));
+}
+
+} // namespace
+
+const char *strings_source::name_for_converter(const char *path, char (&fd_name)[24]) const {
+    // The file that was opened and sniffed, even if another has taken its
+    // name since, wherever /dev/fd names it.
+    fd_path(fd_, fd_name);
+    struct stat st;
+    if (stat(fd_name, &st) == 0 && st.st_dev == st_.st_dev && st.st_ino == st_.st_ino)
+        return fd_name;
+    return path;
+}
+
 int converter::start(const char *path, const strings_source &source) {
+    // Without a path, iconv reads its standard input.
+    char fd_name[24];
+    const char *name = source.regular() ? source.name_for_converter(path, fd_name) : nullptr;
     // A path that begins with a dash would be read as an option.
     std::unique_ptr<char, decltype(&std::free)> dotted(nullptr, &std::free);
-    if (path[0] == '-') {
-        size_t size = std::strlen(path) + 3;
-        dotted.reset(static_cast<char *>(std::malloc(size)));
+    if (name != nullptr && name[0] == '-') {
+        size_t size = std::strlen(name) + 1;
+        dotted.reset(static_cast<char *>(std::malloc(size + 2)));
         if (!dotted)
             return ENOMEM;
-        std::snprintf(dotted.get(), size, "./%s", path);
-        path = dotted.get();
+        std::memcpy(dotted.get(), "./", 2);
+        std::memcpy(dotted.get() + 2, name, size);
+        name = dotted.get();
     }
     // posix_spawnp takes the strings as not const, but does not change them.
-    // Without a path, iconv reads its standard input.
-    const char *argv[] = {"iconv", "-f",    source.encoding(),
-                          "-t",    "utf-8", source.regular() ? path : nullptr,
-                          nullptr};
+    const char *argv[] = {"iconv", "-f", source.encoding(), "-t", "utf-8", name, nullptr};
 
     int pipe_fds[2];
     if (pipe(pipe_fds) == -1)
@@ -84,9 +119,11 @@ int converter::start(const char *path, const strings_source &source) {
             posix_spawn_file_actions_destroy(&actions);
     }
     if (err == 0) {
-        err = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        err = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         if (err == 0)
             err = posix_spawnattr_setsigmask(&attributes, &held.before());
+        if (err == 0)
+            err = posix_spawnattr_setsigdefault(&attributes, &signals_to_restore());
         if (err == 0 && !source.regular())
             err = posix_spawn_file_actions_adddup2(&actions, source.fd(), STDIN_FILENO);
         if (err == 0 && write_fd != STDOUT_FILENO) {
@@ -114,6 +151,7 @@ int converter::start(const char *path, const strings_source &source) {
         finish();
         return err;
     }
+    std::setvbuf(stream_, buffer, _IOFBF, sizeof buffer);
     return 0;
 }
 
@@ -125,14 +163,22 @@ int converter::finish() {
     }
     if (pid_ == -1)
         return -1;
-    // Until it is reaped, its number cannot pass to another process.
     if (!read_to_end)
         kill(pid_, SIGKILL);
-    on_interrupt_stop(-1);
+    // Waited for without reaping it first, so that an interrupt meanwhile
+    // still stops it: until it is reaped, its number cannot pass to another
+    // process.
+    siginfo_t info;
+    while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) == -1 && errno == EINTR)
+        ;
     int status;
     pid_t waited;
-    while ((waited = waitpid(pid_, &status, 0)) == -1 && errno == EINTR)
-        ;
+    {
+        interrupts_held held;
+        on_interrupt_stop(-1);
+        while ((waited = waitpid(pid_, &status, 0)) == -1 && errno == EINTR)
+            ;
+    }
     pid_ = -1;
     return waited == -1 ? -1 : status;
 }

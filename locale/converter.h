@@ -21,8 +21,11 @@ class strings_source {
     int open(const char *path);
 
     // A regular file goes to the converter by name, anything else (a pipe, a
-    // device) through the descriptor opened here.
+    // device) on its standard input, both through the descriptor opened here.
     bool regular() const { return S_ISREG(st_.st_mode); }
+    // The name under which the converter opens the regular file: /dev/fd/N
+    // (written into fd_name) where that is this very file, else path.
+    const char *name_for_converter(const char *path, char (&fd_name)[24]) const;
     int fd() const { return fd_; }
     const struct stat &status() const { return st_; }
     const char *encoding() const { return encoding_; }
@@ -42,9 +45,10 @@ class converter {
     converter(const converter &) = delete;
     converter &operator=(const converter &) = delete;
 
-    // Starts "iconv -f ENCODING -t utf-8 PATH" without a shell, or with the
-    // source on its standard input where it is not a regular file. Returns 0,
-    // or the errno value that kept the converter from starting.
+    // Starts "iconv -f ENCODING -t utf-8 NAME" without a shell, NAME naming the
+    // file the source opened, or with the source on its standard input where
+    // it is not a regular file. Returns 0, or the errno value that kept the
+    // converter from starting.
     int start(const char *path, const strings_source &source);
 
     // The converter's output; null until it has started.

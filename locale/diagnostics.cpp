@@ -1,8 +1,9 @@
 // Diagnostics: the lines of a strings file that the reader passed over.
 #include "diagnostics.h"
 
+#include "message.h"
+
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -11,14 +12,11 @@ const long long shown_at_most = 100;
 
 // Writes to standard error, ignoring SIGPIPE meanwhile: a reader of standard
 // error that has gone away must not end the run.
-__attribute__((format(printf, 1, 2))) void warn(const char *format, ...) {
+void warn(std::initializer_list<const char *> pieces) {
     struct sigaction ignore = {}, before;
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &before);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
+    put(stderr, pieces);
     sigaction(SIGPIPE, &before, nullptr);
 }
 
@@ -49,21 +47,36 @@ strings_position diagnostics::position() {
     return position;
 }
 
-void diagnostics::passed(void *self, long long line, passed_over why) {
+void diagnostics::passed(void *self, long long line, passed_over why, bool cut) {
     auto *d = static_cast<diagnostics *>(self);
-    if (d->shown_ == shown_at_most) {
-        d->hidden_++;
+    if (cut) {
+        d->cut_line_ = line;
+        d->cut_why_ = why;
     } else {
-        d->shown_++;
-        if (why == passed_over::too_long)
-            warn("%s:%lld: line longer than %zu bytes: entries in it may be lost\n", d->path_, line,
-                 d->line_size_);
-        else
-            warn("%s:%lld: %s\n", d->path_, line, message(why));
+        d->tell(line, why);
     }
 }
 
-void diagnostics::finish() {
+void diagnostics::tell(long long line, passed_over why) {
+    if (quiet_)
+        return;
+    if (shown_ == shown_at_most) {
+        hidden_++;
+    } else {
+        shown_++;
+        decimal number(line);
+        if (why == passed_over::too_long)
+            warn({path_, ":", number.str(), ": line longer than ",
+                  decimal(static_cast<long long>(line_size_)).str(),
+                  " bytes: entries in it may be lost\n"});
+        else
+            warn({path_, ":", number.str(), ": ", message(why), "\n"});
+    }
+}
+
+void diagnostics::finish(bool converted) {
+    if (cut_line_ != 0 && converted)
+        tell(cut_line_, cut_why_);
     if (hidden_ > 0)
-        warn("%s: %lld more lines passed over\n", path_, hidden_);
+        warn({path_, ": ", decimal(hidden_).str(), " more lines passed over\n"});
 }

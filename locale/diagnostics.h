@@ -13,7 +13,9 @@
 class diagnostics {
   public:
     // line_size: the longest line the reader takes whole, newline included.
-    diagnostics(const char *path, size_t line_size) : path_(path), line_size_(line_size) {}
+    // quiet: tell nothing, as where standard error writes to the PO file.
+    diagnostics(const char *path, size_t line_size, bool quiet)
+        : path_(path), line_size_(line_size), quiet_(quiet) {}
     ~diagnostics() = default;
     diagnostics(const diagnostics &) = delete;
     diagnostics &operator=(const diagnostics &) = delete;
@@ -21,15 +23,21 @@ class diagnostics {
     // Where the reader tells of passed-over lines.
     strings_position position();
 
-    // Tells how many lines were passed over beyond the cap.
-    void finish();
+    // Tells of a last line cut short by the end of the text where the text
+    // was converted in full, then how many lines were passed over beyond the
+    // cap. A line that a failed conversion cut off is no fault of the file.
+    void finish(bool converted);
 
   private:
-    static void passed(void *self, long long line, passed_over why);
+    static void passed(void *self, long long line, passed_over why, bool cut);
+    void tell(long long line, passed_over why);
 
     const char *path_;
     size_t line_size_;
+    bool quiet_;
     long long shown_ = 0, hidden_ = 0;
+    long long cut_line_ = 0; // the last line, held back until the end
+    passed_over cut_why_ = passed_over::too_long;
 };
 
 #endif

@@ -10,6 +10,9 @@ const int interrupts[] = {SIGHUP, SIGINT, SIGTERM};
 // Read by the handler, so plain values that it can take at any moment.
 volatile pid_t stop_pid = -1;
 const char *volatile remove_path = nullptr;
+volatile sig_atomic_t exit_status = -1;
+
+sigset_t restore;
 
 sigset_t interrupt_set() {
     sigset_t set;
@@ -22,6 +25,8 @@ sigset_t interrupt_set() {
 // Cleans up with async-signal-safe calls only, then ends the process by the
 // same signal: it is held until the handler returns, and then kills.
 extern "C" void on_interrupt(int sig) {
+    if (exit_status != -1)
+        _exit(exit_status);
     if (stop_pid > 0)
         kill(stop_pid, sig);
     if (remove_path != nullptr)
@@ -34,14 +39,22 @@ extern "C" void on_interrupt(int sig) {
 
 void catch_interrupts() {
     signal(SIGCHLD, SIG_DFL);
+    sigemptyset(&restore);
+    struct sigaction ignore = {}, old;
+    ignore.sa_handler = SIG_IGN;
+    if (sigaction(SIGXFSZ, &ignore, &old) == 0 && old.sa_handler == SIG_DFL)
+        sigaddset(&restore, SIGXFSZ);
     struct sigaction action = {};
     action.sa_handler = on_interrupt;
     action.sa_mask = interrupt_set();
     for (int sig : interrupts) {
-        struct sigaction old;
         if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
             sigaction(sig, &action, nullptr);
     }
+}
+
+const sigset_t &signals_to_restore() {
+    return restore;
 }
 
 void on_interrupt_stop(pid_t pid) {
@@ -50,6 +63,10 @@ void on_interrupt_stop(pid_t pid) {
 
 void on_interrupt_remove(const char *path) {
     remove_path = path;
+}
+
+void on_interrupt_exit(int status) {
+    exit_status = status;
 }
 
 interrupts_held::interrupts_held() {

@@ -1,6 +1,7 @@
 // Interrupts: a run stopped by SIGINT, SIGTERM or SIGHUP stops its converter
 // with the same signal and removes its temporary PO file, then ends by that
-// signal, so that its caller sees how it ended.
+// signal, so that its caller sees how it ended. Once the PO file is in place
+// the run has done its work, and a signal ends it with that status instead.
 #ifndef QUORVEL_INTERRUPT_H
 #define QUORVEL_INTERRUPT_H
 
@@ -8,13 +9,22 @@
 #include <sys/types.h>
 
 // Installs the handlers; a signal that the caller had ignored stays ignored.
-// Resets SIGCHLD to its default, without which the converter's status is lost.
+// Resets SIGCHLD to its default, without which the converter's status is lost,
+// and ignores SIGXFSZ, so that a file-size limit fails a write instead of
+// killing the run midway.
 void catch_interrupts();
+
+// The signals that catch_interrupts changed from their default to ignored,
+// which a child started later must get back at their default.
+const sigset_t &signals_to_restore();
 
 // What the handler cleans up: the converter (-1 for none) and the temporary
 // file (null for none; the path must live until it is forgotten).
 void on_interrupt_stop(pid_t pid);
 void on_interrupt_remove(const char *path);
+
+// From now on an interrupt ends the run at once with this exit status.
+void on_interrupt_exit(int status);
 
 // Holds the three signals back while it lives, so that a child or file and
 // the record of it come into being, or go, together.

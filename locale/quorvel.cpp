@@ -6,22 +6,20 @@
 #include "converter.h"
 #include "diagnostics.h"
 #include "interrupt.h"
+#include "message.h"
 #include "po_output.h"
 #include "po_writer.h"
 #include "strings_reader.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-// Stream buffers larger than the system's page-sized default, so that a large
-// file costs fewer reads from the converter and fewer writes of the PO file.
-char strings_buffer[1 << 16], po_buffer[1 << 16];
 
 // Opens any of the standard descriptors that is closed on /dev/null, so that
 // neither the converter's pipe nor the PO file can take its number.
@@ -36,43 +34,41 @@ bool open_standard_descriptors() {
     return true;
 }
 
-// Tells whether two descriptors, or a file and a path, name the same file.
-bool same_file(int fd, int other) {
-    struct stat a, b;
-    return fstat(fd, &a) == 0 && fstat(other, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
-}
+// Tells whether a path names the file that the strings file is.
 bool same_file(const struct stat &in, const char *path) {
     struct stat out;
     return S_ISREG(in.st_mode) && stat(path, &out) == 0 && in.st_dev == out.st_dev &&
            in.st_ino == out.st_ino;
 }
 
-// Reports a failure in the perror form; returns the exit status.
-int fail(const char *path, int err) {
+// Reports a failure in the perror form, with a note where one is given;
+// returns the exit status.
+int fail(const char *path, int err, const char *note = nullptr) {
     errno = err;
-    std::perror(path);
+    if (note == nullptr)
+        std::perror(path);
+    else
+        put(stderr, {path, ": ", std::strerror(err), ": ", note, "\n"});
     return 1;
 }
 
 // Reports a converter that did not end with status 0.
 void conversion_failed(const char *strings_path, int status) {
-    if (status != -1 && WIFSIGNALED(status))
-        std::fprintf(stderr, "%s: conversion failed: iconv killed by signal %d\n", strings_path,
-                     WTERMSIG(status));
-    else if (status != -1 && WIFEXITED(status))
-        std::fprintf(stderr, "%s: conversion failed: iconv exited with status %d\n", strings_path,
-                     WEXITSTATUS(status));
+    bool signaled = status != -1 && WIFSIGNALED(status);
+    if (status == -1 || (!signaled && !WIFEXITED(status)))
+        put(stderr, {strings_path, ": conversion failed\n"});
     else
-        std::fprintf(stderr, "%s: conversion failed\n", strings_path);
+        put(stderr, {strings_path, ": conversion failed: iconv ",
+                     signaled ? "killed by signal " : "exited with status ",
+                     decimal(signaled ? WTERMSIG(status) : WEXITSTATUS(status)).str(), "\n"});
 }
 
 // Where the summary goes: standard output, unless that is the PO file, whose
 // catalogue it would overwrite; then standard error, unless that is too.
-FILE *summary_stream(FILE *po) {
-    if (!same_file(fileno(po), STDOUT_FILENO))
+FILE *summary_stream(const po_output &po) {
+    if (!po.shares_stdout())
         return stdout;
-    return same_file(fileno(po), STDERR_FILENO) ? nullptr : stderr;
+    return po.shares_stderr() ? nullptr : stderr;
 }
 
 } // namespace
@@ -93,7 +89,7 @@ int main(int argc, char *argv[]) {
     if (int err = source.open(strings_path))
         return fail(strings_path, err);
     if (same_file(source.status(), po_path)) {
-        std::fprintf(stderr, "%s: is the strings file itself; not overwritten\n", po_path);
+        put(stderr, {po_path, ": is the strings file itself; not overwritten\n"});
         return 1;
     }
 
@@ -104,13 +100,11 @@ int main(int argc, char *argv[]) {
     po_output po;
     if (int err = po.open(po_path))
         return fail(po_path, err);
-    std::setvbuf(strings.stream(), strings_buffer, _IOFBF, sizeof strings_buffer);
-    std::setvbuf(po.stream(), po_buffer, _IOFBF, sizeof po_buffer);
 
     char buffer[8192];
     char *id, *str;
     long long count = 0;
-    diagnostics passed_over(strings_path, sizeof buffer - 1);
+    diagnostics passed_over(strings_path, sizeof buffer - 1, po.shares_stderr());
     strings_position position = passed_over.position();
     while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str, &position)) {
         write_po(po.stream(), "msgid", id);
@@ -121,23 +115,25 @@ int main(int argc, char *argv[]) {
     }
     int read_error = std::ferror(strings.stream()) ? errno : 0;
     int write_error = std::ferror(po.stream()) ? errno : 0;
-    passed_over.finish();
-    FILE *summary = summary_stream(po.stream());
 
     // The PO file takes the new catalogue only after all of it went well.
     int status = strings.finish();
+    bool converted = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    passed_over.finish(converted && read_error == 0);
     if (write_error != 0)
         return fail(po_path, write_error);
     if (read_error != 0)
         return fail(strings_path, read_error);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!converted) {
         conversion_failed(strings_path, status);
         return 1;
     }
     if (int err = po.commit())
-        return fail(po_path, err);
-    if (summary != nullptr && (std::fprintf(summary, "%s: %lld messages.\n", po_path, count) < 0 ||
-                               std::fflush(summary) == EOF))
+        return fail(po_path, err, po.cut() ? "the file may be cut short" : nullptr);
+    FILE *summary = summary_stream(po);
+    if (summary != nullptr &&
+        (!put(summary, {po_path, ": ", decimal(count).str(), " messages.\n"}) ||
+         std::fflush(summary) == EOF))
         return fail(summary == stdout ? "stdout" : "stderr", errno);
     return 0;
 }

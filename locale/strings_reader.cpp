@@ -173,7 +173,8 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         passed_over why = passed_over::too_long;
         if (tell && (too_long || (!entry && looks_meant(text, why)))) {
             position->line = line;
-            position->passed(position->context, line, why);
+            position->passed(position->context, line, why,
+                             std::feof(strings) != 0 || std::ferror(strings) != 0);
         }
         if (too_long)
             skip_line(strings);

@@ -28,9 +28,11 @@ enum class passed_over {
 };
 
 // The reader's place in the text, and whom it tells of passed-over lines.
+// A line is cut when the stream ended in it, before its newline: it may be
+// whole, or the converter may have failed in the middle of it.
 struct strings_position {
     long long line = 0; // the number of the line read last, from 1
-    void (*passed)(void *context, long long line, passed_over why) = nullptr;
+    void (*passed)(void *context, long long line, passed_over why, bool cut) = nullptr;
     void *context = nullptr;
 };
 

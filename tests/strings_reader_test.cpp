@@ -33,24 +33,36 @@ entries scan(const std::string &text, size_t bufsize = 8192) {
 
 using notes = std::vector<std::pair<long long, passed_over>>;
 
+// What the reader tells: the lines passed over, and which of them were cut.
+struct told {
+    notes lines;
+    std::vector<long long> cut;
+};
+
 // The lines that the reader passes over and tells of, with its line count.
-notes passed(const std::string &text, size_t bufsize = 8192, long long *lines = nullptr) {
+notes passed(const std::string &text, size_t bufsize = 8192, long long *lines = nullptr,
+             std::vector<long long> *cut = nullptr) {
     std::string input = text;
     FILE *stream = fmemopen(&input[0], input.size(), "r");
     std::vector<char> buffer(bufsize);
     char *id, *str;
-    notes found;
+    told found;
     strings_position position;
     position.context = &found;
-    position.passed = [](void *context, long long line, passed_over why) {
-        static_cast<notes *>(context)->emplace_back(line, why);
+    position.passed = [](void *context, long long line, passed_over why, bool is_cut) {
+        auto *t = static_cast<told *>(context);
+        t->lines.emplace_back(line, why);
+        if (is_cut)
+            t->cut.push_back(line);
     };
     while (read_strings(stream, buffer.data(), bufsize, &id, &str, &position))
         ;
     std::fclose(stream);
     if (lines != nullptr)
         *lines = position.line;
-    return found;
+    if (cut != nullptr)
+        *cut = found.cut;
+    return found.lines;
 }
 
 entries one(const std::string &key, const std::string &value) {
@@ -119,7 +131,8 @@ TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
                        long_kept +                      // 17: told, and its entry kept
                        "  \"last\" = \"z\"";            // 18, without a newline
     long long lines = 0;
-    EXPECT_EQ(passed(text, 64, &lines), (notes{{3, passed_over::key_not_closed},
+    std::vector<long long> cut;
+    EXPECT_EQ(passed(text, 64, &lines, &cut), (notes{{3, passed_over::key_not_closed},
                                                {4, passed_over::no_value},
                                                {5, passed_over::value_not_closed},
                                                {6, passed_over::key_not_closed},
@@ -132,6 +145,7 @@ TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
                                                {17, passed_over::too_long},
                                                {18, passed_over::indented}}));
     EXPECT_EQ(lines, 18);
+    EXPECT_EQ(cut, std::vector<long long>{18});
     EXPECT_EQ(scan(text, 64), (entries{{"ok", "y"}, {"x", std::string(50, 'x')}}));
     // A line fits in bufsize - 1 bytes with its newline, or at the end without.
     std::string k = "\"" + std::string(61, 'k');

@@ -1,0 +1,24 @@
+// Messages: lines for the standard streams, put together from pieces, so
+// that the tool needs no printf (whose formatting, floating point included,
+// is a large part of a static binary).
+#ifndef QUORVEL_MESSAGE_H
+#define QUORVEL_MESSAGE_H
+
+#include <cstdio>
+#include <initializer_list>
+
+// The decimal digits of a number, as a string that lives as long as this.
+class decimal {
+  public:
+    explicit decimal(long long n);
+    const char *str() const { return begin_; }
+
+  private:
+    char digits_[24];
+    const char *begin_;
+};
+
+// Writes the pieces to the stream one after another; false if a write failed.
+bool put(FILE *stream, std::initializer_list<const char *> pieces);
+
+#endif
