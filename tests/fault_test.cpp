@@ -3,14 +3,24 @@
 #include "harness.h"
 
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
 
 struct Faults : tool_test {};
+
+// The value of a file's extended attribute, or an empty string.
+std::string read_attribute(const std::string &path, const char *name) {
+    char value[4096];
+    ssize_t size = getxattr(path.c_str(), name, value, sizeof value);
+    return size > 0 ? std::string(value, static_cast<size_t>(size)) : "";
+}
 
 // Checks that a PO file holds nothing but msgid and msgstr lines in turn,
 // each with one quoted text; returns the number of entries.
@@ -207,6 +217,262 @@ TEST_F(Faults, UnwritablePoDirectory) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, locked + "/out.po: Permission denied\n");
     EXPECT_FALSE(exists(locked + "/out.po"));
+
+    // A file its owner made read-only stays as it is, though its folder
+    // would take a new one.
+    std::string open_folder = dir / "open", read_only = open_folder + "/out.po";
+    mkdir(open_folder.c_str(), 0777);
+    chmod(open_folder.c_str(), 0777);
+    write_file(read_only, "old", 0444);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(read_only.c_str(), 65534, 65534), 0);
+    }
+    r = run_quorvel({in, read_only}, as_nobody());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, read_only + ": Permission denied\n");
+    EXPECT_EQ(read_file(read_only), "old");
+}
+
+// A run in odd surroundings, and what it must leave.
+struct odd_run {
+    std::vector<std::string> args;
+    run_options options;
+    int status;
+    std::string where;                 // the PO file as the test reads it
+    const char *bytes;                 // what it must hold; null: it must not exist
+    std::function<void(const run_result &)> also = nullptr;
+};
+
+// Makes the folders of a relative path of many long names below a folder.
+std::string long_path(int at, char letter) {
+    std::string path;
+    for (int i = 0; i < 14; i++) {
+        path += (i > 0 ? "/" : "") + std::string(200, letter);
+        mkdirat(at, path.c_str(), 0755);
+    }
+    return path;
+}
+
+TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
+    const char *old = "msgid \"old\"\nmsgstr \"alt\"\n", *catalogue = "msgid \"a\"\nmsgstr \"b\"\n";
+    std::string good = strings("\"a\" = \"b\";\n"), bad = dir / "bad.strings";
+    write_file(bad, utf16("\"a\" = \"b\";\n") + "x"); // iconv fails at the odd last byte
+    chmod(dir.path.c_str(), 0755);
+    bool unprivileged = can_run_unprivileged();
+    int deep = -1;
+    std::string deep_po;
+
+    std::vector<std::pair<const char *, std::function<odd_run(const std::string &)>>> runs = {
+        {"a PO name that leaves no room for a temporary name's additions",
+         [&](const std::string &f) {
+             std::string out = f + "/" + std::string(250, 'n') + ".po";
+             write_file(out, old);
+             return odd_run{{bad, out}, {}, 1, out, old, [=](const run_result &) {
+                                EXPECT_EQ(run_quorvel({good, out}).status, 0);
+                                EXPECT_EQ(read_file(out), catalogue);
+                            }};
+         }},
+        {"a link that resolves past PATH_MAX",
+         [&](const std::string &f) {
+             int at = open(f.c_str(), O_DIRECTORY);
+             std::string first = long_path(at, 'd');
+             deep = openat(at, first.c_str(), O_DIRECTORY);
+             close(at);
+             std::string second = long_path(deep, 'e');
+             deep_po = second + "/real.po";
+             int fd = openat(deep, deep_po.c_str(), O_WRONLY | O_CREAT, 0644);
+             EXPECT_EQ(write(fd, old, std::strlen(old)), static_cast<ssize_t>(std::strlen(old)));
+             close(fd);
+             symlinkat(deep_po.c_str(), deep, "link.po");
+             symlink((first + "/link.po").c_str(), (f + "/out.po").c_str());
+             return odd_run{{bad, f + "/out.po"}, {}, 1, f + "/out.po", old};
+         }},
+        {"a strings file that another takes the name of once it is open",
+         [&](const std::string &f) {
+             write_file(f + "/in.strings", utf16("\"a\" = \"b\";\n"));
+             write_file(f + "/other.strings", "\"x\" = \"y\";\n");
+             run_options o = on_path(stand_in("mv '" + f + "/other.strings' '" + f +
+                                              "/in.strings'; exec " + find_program("iconv") +
+                                              " \"$@\"\n"));
+             return odd_run{{f + "/in.strings", f + "/out.po"}, o, 0, f + "/out.po", catalogue};
+         }},
+        {"a link that names no file yet",
+         [&](const std::string &f) {
+             symlink("real.po", (f + "/out.po").c_str());
+             return odd_run{{bad, f + "/out.po"}, {}, 1, f + "/real.po", nullptr,
+                            [=](const run_result &) {
+                                EXPECT_EQ(run_quorvel({good, f + "/out.po"}).status, 0);
+                                EXPECT_EQ(read_file(f + "/real.po"), catalogue);
+                                struct stat st;
+                                EXPECT_TRUE(lstat((f + "/out.po").c_str(), &st) == 0 &&
+                                            S_ISLNK(st.st_mode));
+                            }};
+         }},
+        {"a file-size limit",
+         [&](const std::string &f) {
+             write_file(f + "/out.po", old);
+             run_options o;
+             o.prefix = {"sh", "-c", "ulimit -f 1; exec \"$@\"", "sh"};
+             std::string in = strings(entries_text(100), "many.strings");
+             return odd_run{{in, f + "/out.po"}, o, 1, f + "/out.po", old,
+                            [=](const run_result &r) {
+                                EXPECT_EQ(r.err, f + "/out.po: File too large\n");
+                            }};
+         }},
+        {"SIGTERM while the tool waits for the converter to end",
+         [&](const std::string &f) {
+             write_file(f + "/out.po", old);
+             std::string ended = f + "/ended";
+             run_options o = on_path(stand_in(find_program("iconv") + " \"$@\"; exec >&-; : >'" +
+                                              ended + "'; exec sleep 30\n"));
+             o.meanwhile = [ended](pid_t tool) {
+                 for (int i = 0; i < 1000 && !exists(ended); i++)
+                     usleep(10000);
+                 usleep(200000);
+                 kill(tool, SIGTERM);
+             };
+             return odd_run{{good, f + "/out.po"}, o, 128 + SIGTERM, f + "/out.po", old};
+         }},
+        {"SIGTERM once the PO file is in place",
+         [&](const std::string &f) {
+             // Standard output a full pipe: the summary waits.
+             static int full[2];
+             EXPECT_EQ(pipe(full), 0);
+             fcntl(full[1], F_SETFL, O_NONBLOCK);
+             while (write(full[1], "x", 1) == 1)
+                 ;
+             fcntl(full[1], F_SETFL, 0);
+             std::string out = f + "/out.po";
+             write_file(out, old);
+             run_options o;
+             o.stdout_fd = full[1];
+             o.meanwhile = [out, catalogue](pid_t tool) {
+                 for (int i = 0; i < 1000 && read_file(out) != catalogue; i++)
+                     usleep(10000);
+                 usleep(200000);
+                 kill(tool, SIGTERM);
+                 close(full[0]);
+                 close(full[1]);
+             };
+             return odd_run{{good, out}, o, 0, out, catalogue};
+         }},
+        {"a PO file with a second name",
+         [&](const std::string &f) {
+             write_file(f + "/out.po", old);
+             link((f + "/out.po").c_str(), (f + "/second.po").c_str());
+             return odd_run{{bad, f + "/out.po"}, {}, 1, f + "/second.po", old,
+                            [=](const run_result &) {
+                                EXPECT_EQ(run_quorvel({good, f + "/out.po"}).status, 0);
+                                EXPECT_EQ(read_file(f + "/second.po"), catalogue);
+                            }};
+         }},
+        {"a PO file in a folder that its user may not write",
+         [&](const std::string &f) {
+             std::string out = f + "/locked/out.po";
+             mkdir((f + "/locked").c_str(), 0755);
+             write_file(out, old);
+             EXPECT_EQ(chown(out.c_str(), 65534, 65534), 0);
+             chmod((f + "/locked").c_str(), 0555);
+             return odd_run{{bad, out}, as_nobody(), 1, out, old, [=](const run_result &) {
+                                EXPECT_EQ(run_quorvel({good, out}, as_nobody()).status, 0);
+                                EXPECT_EQ(read_file(out), catalogue);
+                            }};
+         }},
+        {"another user's PO file, open to all, in a sticky folder",
+         [&](const std::string &f) {
+             std::string out = f + "/sticky/out.po";
+             mkdir((f + "/sticky").c_str(), 0755);
+             chmod((f + "/sticky").c_str(), 01777);
+             write_file(out, old, 0666);
+             return odd_run{{good, out}, as_nobody(), 0, out, catalogue, [=](const run_result &) {
+                                struct stat st;
+                                EXPECT_TRUE(stat(out.c_str(), &st) == 0 && st.st_uid == 0);
+                            }};
+         }},
+        {"a PO file with extended attributes and an ACL",
+         [&](const std::string &f) {
+             std::string out = f + "/out.po";
+             write_file(out, old);
+             std::string acl;
+             if (setxattr(out.c_str(), "user.origin", "kept", 4, 0) == 0 &&
+                 std::system(("setfacl -m u:nobody:rw '" + out + "' 2>/dev/null").c_str()) == 0)
+                 acl = read_attribute(out, "system.posix_acl_access");
+             return odd_run{{good, out}, {}, 0, out, catalogue, [=](const run_result &) {
+                                if (acl.empty())
+                                    return; // no user attributes, or no setfacl, here
+                                EXPECT_EQ(read_attribute(out, "user.origin"), "kept");
+                                EXPECT_EQ(read_attribute(out, "system.posix_acl_access"), acl);
+                            }};
+         }},
+        {"a new PO file in a folder with a default ACL",
+         [&](const std::string &f) {
+             std::string folder = f + "/acl", probe = folder + "/probe";
+             mkdir(folder.c_str(), 0755);
+             std::system(("setfacl -d -m u::rw,g::rw,o::r '" + folder + "' 2>/dev/null").c_str());
+             // What a plain open gives a new file there.
+             struct stat st = {};
+             close(open(probe.c_str(), O_WRONLY | O_CREAT, 0666));
+             stat(probe.c_str(), &st);
+             unlink(probe.c_str());
+             std::string out = folder + "/out.po";
+             return odd_run{{good, out}, {}, 0, out, catalogue, [=](const run_result &) {
+                                struct stat now;
+                                EXPECT_EQ(stat(out.c_str(), &now), 0);
+                                EXPECT_EQ(now.st_mode, st.st_mode);
+                            }};
+         }},
+        {"standard error writing to the PO file",
+         [&](const std::string &f) {
+             std::string out = f + "/out.po";
+             run_options o;
+             o.prefix = {"sh", "-c", "exec \"$@\" >\"$0\" 2>&1", out};
+             std::string in = strings("\"a\" = \"b\";\nKey = \"v\";\n", "unquoted.strings");
+             return odd_run{{in, out}, o, 0, out, catalogue};
+         }},
+        {"a conversion that fails in the middle of a line",
+         [&](const std::string &f) {
+             write_file(f + "/out.po", old);
+             run_options o = on_path(stand_in("printf '\"a\" = \"b\";\\n\"c\" = \"d'; exit 3\n"));
+             return odd_run{{good, f + "/out.po"}, o, 1, f + "/out.po", old,
+                            [=](const run_result &r) {
+                                EXPECT_EQ(r.err, good + ": conversion failed: iconv exited "
+                                                        "with status 3\n");
+                            }};
+         }},
+    };
+    int i = 0;
+    for (auto &[what, make] : runs) {
+        SCOPED_TRACE(what);
+        std::string f = dir / std::to_string(i++), tmp = f + "/tmp";
+        mkdir(f.c_str(), 0755);
+        mkdir(tmp.c_str(), 0755);
+        chmod(tmp.c_str(), 01777);
+        odd_run run = make(f);
+        if (run.options.unprivileged && !unprivileged)
+            continue;
+        run.options.env.push_back("TMPDIR=" + tmp);
+        run_result r = run_quorvel(run.args, run.options);
+        EXPECT_EQ(r.status, run.status) << r.err;
+        if (run.bytes != nullptr) {
+            EXPECT_EQ(read_file(run.where), run.bytes);
+        }
+        EXPECT_EQ(exists(run.where), run.bytes != nullptr);
+        if (run.also)
+            run.also(r);
+        std::string folder = run.where.substr(0, run.where.rfind('/'));
+        EXPECT_EQ(hidden_files(folder), std::vector<std::string>{});
+        EXPECT_EQ(hidden_files(tmp), std::vector<std::string>{});
+        EXPECT_TRUE(none_left_running());
+    }
+    // What lies past PATH_MAX goes by hand: the folder's removal cannot reach it.
+    if (deep != -1) {
+        unlinkat(deep, deep_po.c_str(), 0);
+        for (std::string p = deep_po; p.find('/') != std::string::npos;) {
+            p.erase(p.rfind('/'));
+            unlinkat(deep, p.c_str(), AT_REMOVEDIR);
+        }
+        close(deep);
+    }
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Helpers for the tests that run the built tool as a user would.
 #include "harness.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +11,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,6 +120,48 @@ static std::vector<std::string> words_of(const char *line) {
     }
 }
 
+bool wrapped() {
+    const char *wrapper = std::getenv("QUORVEL_WRAPPER");
+    return wrapper != nullptr && *wrapper != '\0';
+}
+
+// Waits for the process to end; one that is still running after seconds is
+// asked to stop, then killed, and fails the test. Returns its wait status.
+static int wait_at_most(pid_t pid, int seconds) {
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (int sig : {0, SIGTERM, SIGKILL}) {
+        if (sig != 0) {
+            ADD_FAILURE() << "the run took longer than " << seconds << " s: sent signal " << sig;
+            kill(pid, sig);
+            deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        }
+        while (std::chrono::steady_clock::now() < deadline || sig == SIGKILL) {
+            if (waitpid(pid, &status, WNOHANG) != 0)
+                return status;
+            usleep(1000);
+        }
+    }
+    return status;
+}
+
+// Processes orphaned by a run come to the tests' process, not to init.
+static const bool adopting = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+
+bool none_left_running() {
+    if (!adopting)
+        return true;
+    for (int i = 0; i < 500; i++) {
+        pid_t pid;
+        while ((pid = waitpid(-1, nullptr, WNOHANG)) > 0)
+            ;
+        if (pid == -1)
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
 run_result run_quorvel(const std::vector<std::string> &args, const run_options &options) {
     temp_dir io;
     std::string out = options.stdout_path.empty() ? io / "stdout" : options.stdout_path;
@@ -152,6 +197,7 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
             env_strings.push_back(*e);
     if (!options.path.empty())
         env_strings.push_back("PATH=" + options.path);
+    env_strings.insert(env_strings.end(), options.env.begin(), options.env.end());
     std::vector<char *> envp;
     for (auto &e : env_strings)
         envp.push_back(&e[0]);
@@ -164,19 +210,33 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (options.stdout_fd != -1)
+        posix_spawn_file_actions_adddup2(&actions, options.stdout_fd, 1);
     if (options.stderr_fd != -1)
         posix_spawn_file_actions_adddup2(&actions, options.stderr_fd, 2);
     if (options.closed_fd != -1)
         posix_spawn_file_actions_addclose(&actions, options.closed_fd);
+    // A caller of the tests that ignores a signal (nohup, a CI runner) must
+    // not change what the tests see.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigemptyset(&none);
+    for (int sig : {SIGHUP, SIGINT, SIGTERM, SIGCHLD, SIGPIPE, SIGXFSZ})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid;
-    int spawn_error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    int spawn_error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (spawn_error != 0)
         throw std::runtime_error(std::string("cannot run ") + argv[0]);
     if (options.meanwhile)
         options.meanwhile(pid);
-    int status;
-    waitpid(pid, &status, 0);
+    int status = wait_at_most(pid, options.time_limit * (wrapped() ? 10 : 1));
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return {code, options.stdout_path.empty() ? read_file(out) : "", read_file(err)};
 }

@@ -37,14 +37,18 @@ struct run_result {
 
 struct run_options {
     std::string path;                // replaces PATH when not empty
+    std::vector<std::string> env;    // NAME=value, added to the environment
     std::string stdout_path;         // where standard output goes instead of a file of the harness
     bool unprivileged = false;       // as user nobody, where the tests run as root; the
                                      // folders it uses must be open to others
     std::string cwd;                 // the working folder, when not the tests' own
     std::vector<std::string> prefix; // a command that runs the tool, such as timeout 10
     int closed_fd = -1;              // a standard descriptor the tool starts without
+    int stdout_fd = -1;              // the tool's standard output instead of a file
     int stderr_fd = -1;              // the tool's standard error instead of a file
     std::function<void(pid_t)> meanwhile; // called while the tool runs
+    int time_limit = 30;             // seconds (ten times that under a wrapper), after
+                                     // which the run is stopped and the test fails
 };
 
 inline run_options on_path(const std::string &path) {
@@ -69,9 +73,19 @@ inline run_options in_folder(const std::string &cwd) {
 }
 
 // Runs the built tool with args, standard input empty, standard output and
-// error in files. QUORVEL_WRAPPER in the environment, such as a valgrind
-// command or an emulator, runs it; QUORVEL_BIN names another build of it.
+// error in files, and the signals it handles at their defaults, whatever the
+// tests' own caller set. QUORVEL_WRAPPER in the environment, such as a
+// valgrind command or an emulator, runs it; QUORVEL_BIN names another build.
 run_result run_quorvel(const std::vector<std::string> &args, const run_options &options = {});
+
+// Whether the tool runs under a wrapper, whose own system calls and files
+// come between it and the system.
+bool wrapped();
+
+// Waits a while for the processes that the tests' runs left behind, such as
+// a converter that outlived the tool, to end; true if none is still running.
+// Not while another thread runs the tool: it reaps every child.
+bool none_left_running();
 
 // Whether run_options::unprivileged runs as a user without root's rights.
 bool can_run_unprivileged();

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -154,22 +155,29 @@ TEST_F(Run, ReplacedPoFileKeepsModeOwnerAndLinks) {
     std::string catalogue = "msgid \"a\"\nmsgstr \"b\"\n";
     struct stat st;
     // A new file gets what the umask leaves of 0666; an old one keeps its
-    // mode and, where the tool may give it, its owner.
-    mode_t mask = umask(022);
-    umask(mask);
-    ASSERT_EQ(run_quorvel({in, po}).status, 0);
+    // mode, the set-ID bits among it, and, where the tool may give it, its
+    // owner and group.
+    run_options masked;
+    masked.prefix = {"sh", "-c", "umask 002; exec \"$@\"", "sh"};
+    ASSERT_EQ(run_quorvel({in, po}, masked).status, 0);
     ASSERT_EQ(stat(po.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
     chmod(po.c_str(), 0604);
-    bool root = geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(chown(po.c_str(), 65534, 65534), 0);
-    }
     ASSERT_EQ(run_quorvel({in, po}).status, 0);
     ASSERT_EQ(stat(po.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
-    if (root) {
-        EXPECT_EQ(st.st_uid, 65534u);
+    if (geteuid() == 0) {
+        for (auto [uid, gid, mode] : {std::tuple<uid_t, gid_t, mode_t>{65534, 65534, 0604},
+                                      {0, 65534, 02664},
+                                      {0, 0, 04755}}) {
+            ASSERT_EQ(chown(po.c_str(), uid, gid), 0);
+            ASSERT_EQ(chmod(po.c_str(), mode), 0);
+            ASSERT_EQ(run_quorvel({in, po}).status, 0);
+            ASSERT_EQ(stat(po.c_str(), &st), 0);
+            EXPECT_EQ(st.st_uid, uid);
+            EXPECT_EQ(st.st_gid, gid);
+            EXPECT_EQ(st.st_mode & 07777, mode);
+        }
     }
 
     // A link stays a link to the file that was replaced; a file with a second
@@ -220,42 +228,40 @@ TEST_F(Run, InterruptStopsTheConverterAndKeepsTheOldPo) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     std::string path =
         stand_in("echo $$ >'" + pid_file + "'; exec " + find_program("iconv") + " \"$@\"\n");
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(sig);
-        write_file(po, "old");
-        std::remove(pid_file.c_str());
-        // The writer keeps the pipe open, so the converter never ends by itself.
-        int writer = -1;
-        std::thread feed([&] {
-            writer = open(fifo.c_str(), O_WRONLY);
-            std::string bytes = utf16("\"a\" = \"b\";\n");
-            EXPECT_EQ(write(writer, bytes.data(), bytes.size()),
-                      static_cast<ssize_t>(bytes.size()));
-        });
-        pid_t iconv = 0;
-        run_options options = on_path(path);
-        options.meanwhile = [&](pid_t tool) {
-            for (int i = 0; i < 500 && (hidden_files(dir.path).empty() || !exists(pid_file)); i++)
-                usleep(10000);
-            iconv = std::atoi(read_file(pid_file).c_str());
-            kill(tool, sig);
-        };
-        run_result r = run_quorvel({fifo, po}, options);
-        feed.join();
-        EXPECT_EQ(r.status, 128 + sig);
-        EXPECT_EQ(read_file(po), "old");
-        EXPECT_EQ(hidden_files(dir.path), std::vector<std::string>{});
-        // Gone, or a zombie that nobody has reaped yet.
-        std::string state;
-        for (int i = 0; i < 500 && iconv > 0; i++) {
-            state = read_file("/proc/" + std::to_string(iconv) + "/stat");
-            if (state.empty() || state.find(") Z") != std::string::npos)
-                break;
-            usleep(10000);
+    std::pair<int, const char *> signals[] = {{SIGINT, "INT"}, {SIGTERM, "TERM"}, {SIGHUP, "HUP"}};
+    for (auto [sig, name] : signals) {
+        // A signal that the caller ignores stays ignored: the run goes on.
+        for (bool ignored : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (ignored ? ", ignored" : ""));
+            write_file(po, "old");
+            std::remove(pid_file.c_str());
+            // The writer keeps the pipe open, so the converter never ends by
+            // itself.
+            int writer = -1;
+            std::thread feed([&] {
+                writer = open(fifo.c_str(), O_WRONLY);
+                std::string bytes = utf16("\"a\" = \"b\";\n");
+                EXPECT_EQ(write(writer, bytes.data(), bytes.size()),
+                          static_cast<ssize_t>(bytes.size()));
+            });
+            run_options options = on_path(path);
+            if (ignored)
+                options.prefix = {"env", std::string("--ignore-signal=") + name};
+            options.meanwhile = [&](pid_t tool) {
+                for (int i = 0; i < 500 && (hidden_files(dir.path).empty() || !exists(pid_file));
+                     i++)
+                    usleep(10000);
+                feed.join();
+                kill(tool, sig);
+                usleep(100000);
+                close(writer);
+            };
+            run_result r = run_quorvel({fifo, po}, options);
+            EXPECT_EQ(r.status, ignored ? 0 : 128 + sig);
+            EXPECT_EQ(read_file(po), ignored ? "msgid \"a\"\nmsgstr \"b\"\n" : "old");
+            EXPECT_EQ(hidden_files(dir.path), std::vector<std::string>{});
+            EXPECT_TRUE(none_left_running());
         }
-        EXPECT_TRUE(iconv > 0 && (state.empty() || state.find(") Z") != std::string::npos))
-            << state;
-        close(writer);
     }
 }
 
@@ -264,7 +270,7 @@ TEST_F(Run, SurvivesItsCallersOddities) {
     std::string catalogue = "msgid \"a\"\nmsgstr \"b\"\n";
     // A parent that ignores SIGCHLD, which the converter's status must survive.
     run_options ignoring = {};
-    ignoring.prefix = {"sh", "-c", "trap '' CHLD; exec \"$0\" \"$@\""};
+    ignoring.prefix = {"env", "--ignore-signal=CHLD"};
     run_result r = run_quorvel({in, po}, ignoring);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(po), catalogue);
@@ -312,6 +318,14 @@ TEST_F(Run, WriteErrorsFail) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "stdout: No space left on device\n");
     EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\n");
+
+    // A converter that has more to say, or is not done, is stopped, not
+    // waited for.
+    r = run_quorvel({in, "/dev/full"},
+                    on_path(stand_in("yes '\"k\" = \"v\";' | head -n 10000; exec sleep 60\n")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "/dev/full: No space left on device\n");
+    EXPECT_TRUE(none_left_running());
 }
 
 TEST_F(Run, ExistingPoFileIsRewritten) {
