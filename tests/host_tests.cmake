@@ -13,14 +13,14 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
   set(left_out ":-Run.MissingConverterLeavesPoUntouched")
 endif()
 list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " wrapper)
-foreach(suite IN ITEMS Run Faults Corpus)
-  add_test(NAME e2e.${suite} COMMAND ${QUORVEL_HOST_TESTS} --gtest_filter=${suite}.*${left_out})
-  set_tests_properties(e2e.${suite} PROPERTIES
+foreach(suite IN ITEMS Run Faults Corpus InjectedFaults)
+  add_test(NAME e2e.${suite} COMMAND ${QUORVEL_HOST_TESTS} --gtest_filter=${suite}.*:*/${suite}.*${left_out})
+  set_tests_properties(e2e.${suite} PROPERTIES TIMEOUT 1800
     ENVIRONMENT "QUORVEL_BIN=$<TARGET_FILE:quorvel>;QUORVEL_WRAPPER=${wrapper}")
 endforeach()
 if(QUORVEL_STATIC AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   # The static build for small systems stays within 64 KiB.
   add_test(NAME size COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/install_test.sh size
                              ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} 65536)
-  set_tests_properties(size PROPERTIES SKIP_RETURN_CODE 77)
+  set_tests_properties(size PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
 endif()
