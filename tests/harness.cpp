@@ -120,9 +120,9 @@ static std::vector<std::string> words_of(const char *line) {
     }
 }
 
-bool wrapped() {
+bool wrapped(const char *name) {
     const char *wrapper = std::getenv("QUORVEL_WRAPPER");
-    return wrapper != nullptr && *wrapper != '\0';
+    return wrapper != nullptr && *wrapper != '\0' && std::strstr(wrapper, name) != nullptr;
 }
 
 // Waits for the process to end; one that is still running after seconds is

@@ -78,9 +78,10 @@ inline run_options in_folder(const std::string &cwd) {
 // valgrind command or an emulator, runs it; QUORVEL_BIN names another build.
 run_result run_quorvel(const std::vector<std::string> &args, const run_options &options = {});
 
-// Whether the tool runs under a wrapper, whose own system calls and files
-// come between it and the system.
-bool wrapped();
+// Whether the tool runs under a wrapper (whose name holds the given text),
+// whose own system calls, files and signal handling come between it and the
+// system.
+bool wrapped(const char *name = "");
 
 // Waits a while for the processes that the tests' runs left behind, such as
 // a converter that outlived the tool, to end; true if none is still running.

@@ -231,7 +231,10 @@ TEST_F(Run, InterruptStopsTheConverterAndKeepsTheOldPo) {
     std::pair<int, const char *> signals[] = {{SIGINT, "INT"}, {SIGTERM, "TERM"}, {SIGHUP, "HUP"}};
     for (auto [sig, name] : signals) {
         // A signal that the caller ignores stays ignored: the run goes on.
+        // (qemu-user lets such a signal interrupt the tool's read.)
         for (bool ignored : {false, true}) {
+            if (ignored && wrapped("qemu"))
+                continue;
             SCOPED_TRACE(std::string(name) + (ignored ? ", ignored" : ""));
             write_file(po, "old");
             std::remove(pid_file.c_str());
