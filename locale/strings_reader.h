@@ -5,6 +5,17 @@
 #include <cstddef>
 #include <cstdio>
 
+// Tells the compiler that a parameter is a buffer of the size that another
+// gives, so that fortified calls on it are checked against that size.
+#if defined(__has_attribute)
+#if __has_attribute(access)
+#define QUORVEL_BUFFER(buffer, size) __attribute__((access(write_only, buffer, size)))
+#endif
+#endif
+#ifndef QUORVEL_BUFFER
+#define QUORVEL_BUFFER(buffer, size)
+#endif
+
 // Reads lines from strings into buffer until one holds an entry, a line of the
 // form "key" = "value"; whose first byte is the key's opening quote (after a
 // UTF-8 byte-order mark, which converters may hand on at the start). The
@@ -15,7 +26,8 @@
 // passed over. Returns nonzero for an entry, zero at the end of the stream or
 // on a read error (ferror tells which). The stream is read without taking its
 // lock: it must not be shared with another thread.
-int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str);
+int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str)
+    QUORVEL_BUFFER(2, 3);
 
 // Why a line that looks as if it was meant to hold an entry yields none.
 enum class passed_over {
@@ -39,6 +51,6 @@ struct strings_position {
 // As above, also counting lines in position and calling position->passed,
 // where set, for every line passed over that looks meant to hold an entry.
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
-                 strings_position *position);
+                 strings_position *position) QUORVEL_BUFFER(2, 3);
 
 #endif

@@ -1,0 +1,32 @@
+# changelog_date(FILE VAR): sets VAR to the time of the newest entry of a
+# Debian changelog, in seconds since 1970 (SOURCE_DATE_EPOCH), or leaves it
+# unset where that entry's date cannot be read.
+function(changelog_date file var)
+  file(STRINGS ${file} trailer REGEX "^ -- " LIMIT_COUNT 1)
+  set(date_re ", ([0-9]+) ([A-Z][a-z][a-z]) ([0-9]+) ([0-9]+):([0-9]+):([0-9]+) ([+-])([0-9][0-9])([0-9][0-9])$")
+  if(NOT trailer MATCHES "${date_re}")
+    return()
+  endif()
+  set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+  list(FIND months ${CMAKE_MATCH_2} month)
+  if(month EQUAL -1)
+    return()
+  endif()
+  # Days from 1970-01-01 to the date, counted in 400-year eras that begin on
+  # the 1st of March, so that the leap day ends a year.
+  math(EXPR month "${month} + 1")
+  set(year ${CMAKE_MATCH_3})
+  if(month LESS_EQUAL 2)
+    math(EXPR year "${year} - 1")
+    math(EXPR shifted "${month} + 9")
+  else()
+    math(EXPR shifted "${month} - 3")
+  endif()
+  math(EXPR era "${year} / 400")
+  math(EXPR year_of_era "${year} - ${era} * 400")
+  math(EXPR day_of_year "(153 * ${shifted} + 2) / 5 + ${CMAKE_MATCH_1} - 1")
+  math(EXPR day_of_era "${year_of_era} * 365 + ${year_of_era} / 4 - ${year_of_era} / 100 + ${day_of_year}")
+  math(EXPR days "${era} * 146097 + ${day_of_era} - 719468")
+  math(EXPR seconds "${days} * 86400 + ${CMAKE_MATCH_4} * 3600 + ${CMAKE_MATCH_5} * 60 + ${CMAKE_MATCH_6} - (${CMAKE_MATCH_7}1) * (${CMAKE_MATCH_8} * 3600 + ${CMAKE_MATCH_9} * 60)")
+  set(${var} ${seconds} PARENT_SCOPE)
+endfunction()
