@@ -5,8 +5,9 @@
 # and build-musl/quorvel (static, musl).
 #   1. one UTF-16 strings file of about 100 MB: the tool against
 #      iconv > /dev/null and against iconv | cat > file;
-#   2. the UTF-16 files under ../shared/corpus, one run each, against the
-#      floor: a static program that does nothing, then iconv on the file;
+#   2. the UTF-16 files under ../shared/corpus, one run each, against two
+#      floors: a static program that does nothing, then iconv on the file,
+#      into /dev/null and into a file it creates, as the tool must;
 #   3. the tool's own peak memory on 10 MB and 100 MB of UTF-16 input;
 #   4. the strings reader and PO writer in process (scan_bench).
 # Usage: bench/throughput.sh [BUILD-DIR] [ROUNDS]; BUILD-DIR defaults to
