@@ -55,7 +55,7 @@ template <typename Use> void scan(benchmark::State &state, Use use) {
     long long passed = 0;
     strings_position position;
     position.context = &passed;
-    position.passed = [](void *context, long long, passed_over) {
+    position.passed = [](void *context, long long, passed_over, bool) {
         ++*static_cast<long long *>(context);
     };
     for (auto _ : state) {
