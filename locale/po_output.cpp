@@ -354,23 +354,24 @@ int po_output::copy_in_place(int data) {
             err = got == 0 ? 0 : errno;
             break;
         }
-        cut_ = true;
-        for (ssize_t done = 0, put; done < got && err == 0; done += put)
+        for (ssize_t done = 0, put; done < got && err == 0; done += put) {
             if ((put = pwrite(in_place_, buffer + done, static_cast<size_t>(got - done),
                               size + done)) <= 0)
                 err = put == 0 ? EIO : errno;
+            cut_ = cut_ || put > 0;
+        }
         if (err != 0)
             break;
         size += got;
     }
-    if (err == 0) {
+    if (err == 0 && ftruncate(in_place_, size) == 0)
         cut_ = true;
-        if (ftruncate(in_place_, size) == -1)
-            err = errno;
-    }
+    else if (err == 0)
+        err = errno;
     if (close(in_place_) == -1 && err == 0)
         err = errno;
     in_place_ = -1;
+    // Cut: the file was changed, but the copy did not end well.
     cut_ = cut_ && err != 0;
     return err;
 }
