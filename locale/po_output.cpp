@@ -68,7 +68,8 @@ char *final_name(const char *path, struct stat *st) {
         text[size] = '\0';
         // A relative link is read from the folder that the link lies in.
         const char *slash = std::strrchr(name, '/');
-        size_t folder = text[0] == '/' || slash == nullptr ? 0 : static_cast<size_t>(slash + 1 - name);
+        size_t folder =
+            text[0] == '/' || slash == nullptr ? 0 : static_cast<size_t>(slash + 1 - name);
         char *next = joined(name, folder, text);
         std::free(name);
         name = next;
@@ -127,10 +128,9 @@ bool keep_attributes(int fd, const char *path) {
     for (const char *p = names[0]; kept && p < names[0] + old_size; p += std::strlen(p) + 1) {
         ssize_t size = getxattr(path, p, values[0], sizeof values[0]);
         // Set only where it differs: a label may be the same, yet not settable.
-        kept = size != -1 &&
-               ((fgetxattr(fd, p, values[1], sizeof values[1]) == size &&
-                 std::memcmp(values[0], values[1], static_cast<size_t>(size)) == 0) ||
-                fsetxattr(fd, p, values[0], static_cast<size_t>(size), 0) == 0);
+        kept = size != -1 && ((fgetxattr(fd, p, values[1], sizeof values[1]) == size &&
+                               std::memcmp(values[0], values[1], static_cast<size_t>(size)) == 0) ||
+                              fsetxattr(fd, p, values[0], static_cast<size_t>(size), 0) == 0);
     }
     return kept;
 }

@@ -50,9 +50,9 @@ class po_output {
     void discard();
 
     FILE *stream_ = nullptr;
-    char *temp_ = nullptr;     // the temporary file, until it is renamed or removed
-    char *target_ = nullptr;   // the name it is renamed to; null where it is copied
-    int in_place_ = -1;        // the PO file, open for the copy at commit
+    char *temp_ = nullptr;   // the temporary file, until it is renamed or removed
+    char *target_ = nullptr; // the name it is renamed to; null where it is copied
+    int in_place_ = -1;      // the PO file, open for the copy at commit
     bool shares_stdout_ = false, shares_stderr_ = false, cut_ = false;
 };
 

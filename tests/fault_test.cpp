@@ -245,8 +245,8 @@ struct odd_run {
     std::vector<std::string> args;
     run_options options;
     int status;
-    std::string where;                 // the PO file as the test reads it
-    const char *bytes;                 // what it must hold; null: it must not exist
+    std::string where; // the PO file as the test reads it
+    const char *bytes; // what it must hold; null: it must not exist
     std::function<void(const run_result &)> also = nullptr;
     bool here = true; // false where it cannot run
 };
@@ -299,22 +299,21 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          [&](const std::string &f) {
              write_file(f + "/in.strings", utf16("\"a\" = \"b\";\n"));
              write_file(f + "/other.strings", "\"x\" = \"y\";\n");
-             run_options o = on_path(stand_in("mv '" + f + "/other.strings' '" + f +
-                                              "/in.strings'; exec " + find_program("iconv") +
-                                              " \"$@\"\n"));
+             run_options o =
+                 on_path(stand_in("mv '" + f + "/other.strings' '" + f + "/in.strings'; exec " +
+                                  find_program("iconv") + " \"$@\"\n"));
              return odd_run{{f + "/in.strings", f + "/out.po"}, o, 0, f + "/out.po", catalogue};
          }},
         {"a link that names no file yet",
          [&](const std::string &f) {
              EXPECT_EQ(symlink("real.po", (f + "/out.po").c_str()), 0);
-             return odd_run{{bad, f + "/out.po"}, {}, 1, f + "/real.po", nullptr,
-                            [=](const run_result &) {
-                                EXPECT_EQ(run_quorvel({good, f + "/out.po"}).status, 0);
-                                EXPECT_EQ(read_file(f + "/real.po"), catalogue);
-                                struct stat st;
-                                EXPECT_TRUE(lstat((f + "/out.po").c_str(), &st) == 0 &&
-                                            S_ISLNK(st.st_mode));
-                            }};
+             return odd_run{
+                 {bad, f + "/out.po"}, {}, 1, f + "/real.po", nullptr, [=](const run_result &) {
+                     EXPECT_EQ(run_quorvel({good, f + "/out.po"}).status, 0);
+                     EXPECT_EQ(read_file(f + "/real.po"), catalogue);
+                     struct stat st;
+                     EXPECT_TRUE(lstat((f + "/out.po").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+                 }};
          }},
         {"a file-size limit",
          [&](const std::string &f) {
@@ -322,10 +321,10 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              run_options o;
              o.prefix = {"sh", "-c", "ulimit -f 1; exec \"$@\"", "sh"};
              std::string in = strings(entries_text(100), "many.strings");
-             return odd_run{{in, f + "/out.po"}, o, 1, f + "/out.po", old,
-                            [=](const run_result &r) {
-                                EXPECT_EQ(r.err, f + "/out.po: File too large\n");
-                            }};
+             return odd_run{
+                 {in, f + "/out.po"}, o, 1, f + "/out.po", old, [=](const run_result &r) {
+                     EXPECT_EQ(r.err, f + "/out.po: File too large\n");
+                 }};
          }},
         {"SIGTERM while the tool waits for the converter to end",
          [&](const std::string &f) {
@@ -374,11 +373,11 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          [&](const std::string &f) {
              write_file(f + "/out.po", old);
              EXPECT_EQ(link((f + "/out.po").c_str(), (f + "/second.po").c_str()), 0);
-             return odd_run{{bad, f + "/out.po"}, {}, 1, f + "/second.po", old,
-                            [=](const run_result &) {
-                                EXPECT_EQ(run_quorvel({good, f + "/out.po"}).status, 0);
-                                EXPECT_EQ(read_file(f + "/second.po"), catalogue);
-                            }};
+             return odd_run{
+                 {bad, f + "/out.po"}, {}, 1, f + "/second.po", old, [=](const run_result &) {
+                     EXPECT_EQ(run_quorvel({good, f + "/out.po"}).status, 0);
+                     EXPECT_EQ(read_file(f + "/second.po"), catalogue);
+                 }};
          }},
         {"a PO file in a folder that its user may not write",
          [&](const std::string &f) {
@@ -422,7 +421,8 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          [&](const std::string &f) {
              std::string folder = f + "/acl", probe = folder + "/probe";
              mkdir(folder.c_str(), 0755);
-             EXPECT_NE(std::system(("setfacl -d -m u::rw,g::rw,o::r '" + folder + "' 2>/dev/null").c_str()),
+             EXPECT_NE(std::system(
+                           ("setfacl -d -m u::rw,g::rw,o::r '" + folder + "' 2>/dev/null").c_str()),
                        -1);
              // What a plain open gives a new file there.
              struct stat st = {};
@@ -448,11 +448,11 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          [&](const std::string &f) {
              write_file(f + "/out.po", old);
              run_options o = on_path(stand_in("printf '\"a\" = \"b\";\\n\"c\" = \"d'; exit 3\n"));
-             return odd_run{{good, f + "/out.po"}, o, 1, f + "/out.po", old,
-                            [=](const run_result &r) {
-                                EXPECT_EQ(r.err, good + ": conversion failed: iconv exited "
-                                                        "with status 3\n");
-                            }};
+             return odd_run{
+                 {good, f + "/out.po"}, o, 1, f + "/out.po", old, [=](const run_result &r) {
+                     EXPECT_EQ(r.err, good + ": conversion failed: iconv exited "
+                                             "with status 3\n");
+                 }};
          }},
     };
     int i = 0;
@@ -498,12 +498,12 @@ struct InjectedFaults : tool_test, testing::WithParamInterface<std::tuple<int, b
 // An errno value that the call could give on its own.
 const char *fitting_errno(const std::string &call) {
     const std::pair<const char *, const char *> errors[] = {
-        {"openat", "EACCES"},   {"newfstatat", "EACCES"}, {"faccessat2", "EACCES"},
-        {"readlink", "EACCES"}, {"mmap", "ENOMEM"},       {"brk", "ENOMEM"},
-        {"mprotect", "ENOMEM"}, {"clone3", "EAGAIN"},     {"clone", "EAGAIN"},
-        {"pipe2", "EMFILE"},    {"dup", "EMFILE"},        {"fcntl", "EINVAL"},
-        {"wait4", "ECHILD"},    {"waitid", "ECHILD"},     {"kill", "ESRCH"},
-        {"fchown", "EPERM"},    {"fchmod", "EPERM"},      {"rename", "EPERM"},
+        {"openat", "EACCES"},   {"newfstatat", "EACCES"},  {"faccessat2", "EACCES"},
+        {"readlink", "EACCES"}, {"mmap", "ENOMEM"},        {"brk", "ENOMEM"},
+        {"mprotect", "ENOMEM"}, {"clone3", "EAGAIN"},      {"clone", "EAGAIN"},
+        {"pipe2", "EMFILE"},    {"dup", "EMFILE"},         {"fcntl", "EINVAL"},
+        {"wait4", "ECHILD"},    {"waitid", "ECHILD"},      {"kill", "ESRCH"},
+        {"fchown", "EPERM"},    {"fchmod", "EPERM"},       {"rename", "EPERM"},
         {"write", "ENOSPC"},    {"rt_sigaction", "EINVAL"}};
     for (auto &[name, error] : errors)
         if (call == name)
@@ -542,7 +542,8 @@ TEST_P(InjectedFaults, EveryCallFailedEndsWhollyOneWayOrTheOther) {
             stopped = 0;
             for (int sig : {0, SIGTERM, SIGKILL}) {
                 std::string id = std::to_string(tracer);
-                pid_t tool = std::atoi(read_file("/proc/" + id + "/task/" + id + "/children").c_str());
+                pid_t tool =
+                    std::atoi(read_file("/proc/" + id + "/task/" + id + "/children").c_str());
                 if (sig != 0 && tool > 0) {
                     kill(tool, sig);
                     stopped = sig;
@@ -571,7 +572,8 @@ TEST_P(InjectedFaults, EveryCallFailedEndsWhollyOneWayOrTheOther) {
         if (paren == std::string::npos || name == "execve" || name == "exit_group" ||
             name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
             continue;
-        auto seen = std::find_if(calls.begin(), calls.end(), [&](auto &c) { return c.first == name; });
+        auto seen =
+            std::find_if(calls.begin(), calls.end(), [&](auto &c) { return c.first == name; });
         if (seen == calls.end())
             calls.emplace_back(name, 1);
         else
@@ -581,9 +583,11 @@ TEST_P(InjectedFaults, EveryCallFailedEndsWhollyOneWayOrTheOther) {
 
     for (auto &[name, count] : calls) {
         for (int when = 1; when <= count; when++) {
-            std::string inject = name + ":error=" + fitting_errno(name) + ":when=" + std::to_string(when);
+            std::string inject =
+                name + ":error=" + fitting_errno(name) + ":when=" + std::to_string(when);
             SCOPED_TRACE(inject);
-            run_result r = run({"-o", "/dev/null", "-e", "trace=" + name, "-e", "inject=" + inject});
+            run_result r =
+                run({"-o", "/dev/null", "-e", "trace=" + name, "-e", "inject=" + inject});
             if (stopped == SIGKILL) {
                 EXPECT_EQ(name, "close") << "only SIGKILL ended the run";
             }
@@ -599,9 +603,10 @@ TEST_P(InjectedFaults, EveryCallFailedEndsWhollyOneWayOrTheOther) {
             } else if (stopped != SIGKILL) {
                 // Or only the summary failed, or the final copy over the
                 // file failed and says so.
-                EXPECT_TRUE(as_before ||
-                            (converts && whole_new && r.err.find("stdout: ") != std::string::npos) ||
-                            r.err.find(": the file may be cut short\n") != std::string::npos)
+                EXPECT_TRUE(
+                    as_before ||
+                    (converts && whole_new && r.err.find("stdout: ") != std::string::npos) ||
+                    r.err.find(": the file may be cut short\n") != std::string::npos)
                     << r.status << " " << r.err;
             }
             // A failed unlink may leave its file: strace's limit, not the tool's.

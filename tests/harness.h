@@ -47,8 +47,9 @@ struct run_options {
     int stdout_fd = -1;              // the tool's standard output instead of a file
     int stderr_fd = -1;              // the tool's standard error instead of a file
     std::function<void(pid_t)> meanwhile; // called while the tool runs
-    int time_limit = 30;             // seconds (ten times that under a wrapper), after
-                                     // which the run is stopped and the test fails
+    // Seconds (ten times that under a wrapper) after which the run is
+    // stopped and the test fails.
+    int time_limit = 30;
 };
 
 inline run_options on_path(const std::string &path) {

@@ -133,17 +133,17 @@ TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
     long long lines = 0;
     std::vector<long long> cut;
     EXPECT_EQ(passed(text, 64, &lines, &cut), (notes{{3, passed_over::key_not_closed},
-                                               {4, passed_over::no_value},
-                                               {5, passed_over::value_not_closed},
-                                               {6, passed_over::key_not_closed},
-                                               {7, passed_over::indented},
-                                               {8, passed_over::indented},
-                                               {10, passed_over::unquoted_key},
-                                               {11, passed_over::unquoted_key},
-                                               {14, passed_over::value_not_closed},
-                                               {16, passed_over::too_long},
-                                               {17, passed_over::too_long},
-                                               {18, passed_over::indented}}));
+                                                     {4, passed_over::no_value},
+                                                     {5, passed_over::value_not_closed},
+                                                     {6, passed_over::key_not_closed},
+                                                     {7, passed_over::indented},
+                                                     {8, passed_over::indented},
+                                                     {10, passed_over::unquoted_key},
+                                                     {11, passed_over::unquoted_key},
+                                                     {14, passed_over::value_not_closed},
+                                                     {16, passed_over::too_long},
+                                                     {17, passed_over::too_long},
+                                                     {18, passed_over::indented}}));
     EXPECT_EQ(lines, 18);
     EXPECT_EQ(cut, std::vector<long long>{18});
     EXPECT_EQ(scan(text, 64), (entries{{"ok", "y"}, {"x", std::string(50, 'x')}}));
