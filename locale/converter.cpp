@@ -2,6 +2,7 @@
 #include "converter.h"
 
 #include "interrupt.h"
+#include "message.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -59,25 +60,12 @@ void strings_source::close() {
     fd_ = -1;
 }
 
-namespace {
-
-// Writes "/dev/fd/N" for the descriptor into name.
-void fd_path(int fd, char (&name)[24]) {
-    char digits[12], *p = digits + sizeof digits;
-    *--p = '\0';
-    do
-        *--p = static_cast<char>('0' + fd % 10);
-    while ((fd /= 10) > 0);
-    std::memcpy(name, "/dev/fd/", 8);
-    std::memcpy(name + 8, p, static_cast<size_t>(digits + sizeof digits - p));
-}
-
-} // namespace
-
 const char *strings_source::name_for_converter(const char *path, char (&fd_name)[24]) const {
     // The file that was opened and sniffed, even if another has taken its
     // name since, wherever /dev/fd names it.
-    fd_path(fd_, fd_name);
+    decimal number(fd_);
+    std::memcpy(fd_name, "/dev/fd/", 8);
+    std::memcpy(fd_name + 8, number.str(), std::strlen(number.str()) + 1);
     struct stat st;
     if (stat(fd_name, &st) == 0 && st.st_dev == st_.st_dev && st.st_ino == st_.st_ino)
         return fd_name;

@@ -183,6 +183,11 @@ void po_output::discard() {
     temp_ = nullptr;
 }
 
+void po_output::note_sharing(const struct stat &st) {
+    shares_stdout_ = same_file(STDOUT_FILENO, st);
+    shares_stderr_ = same_file(STDERR_FILENO, st);
+}
+
 int po_output::open(const char *path) {
     struct stat st;
     bool exists = stat(path, &st) == 0;
@@ -191,8 +196,7 @@ int po_output::open(const char *path) {
     if (exists && !S_ISREG(st.st_mode))
         return open_stream(path);
     if (exists) {
-        shares_stdout_ = same_file(STDOUT_FILENO, st);
-        shares_stderr_ = same_file(STDERR_FILENO, st);
+        note_sharing(st);
         // A file that the user has kept from being written stays as it is.
         if (faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == -1)
             return errno;
@@ -240,10 +244,8 @@ int po_output::open_stream(const char *path) {
     if (fd == -1)
         return errno;
     struct stat st;
-    if (fstat(fd, &st) == 0) {
-        shares_stdout_ = same_file(STDOUT_FILENO, st);
-        shares_stderr_ = same_file(STDERR_FILENO, st);
-    }
+    if (fstat(fd, &st) == 0)
+        note_sharing(st);
     stream_ = fdopen(fd, "w");
     if (stream_ == nullptr) {
         int err = errno;

@@ -40,6 +40,8 @@ class po_output {
     bool cut() const { return cut_; }
 
   private:
+    // Tells whether standard output or error writes to the file st describes.
+    void note_sharing(const struct stat &st);
     int open_stream(const char *path);
     // Makes the temporary file in the folder that name lies in; the mode is
     // what open gives a new file with it.
