@@ -33,6 +33,9 @@ if(QUORVEL_HARDEN AND NOT QUORVEL_SANITIZE AND NOT QUORVEL_FUZZ)
     list(APPEND hardening_compile "$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE>"
                                   "$<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=${level}>")
   endif()
+  # A flag that the compiler only warns about (clang with
+  # -fstack-clash-protection on macOS) is not taken.
+  set(CMAKE_REQUIRED_FLAGS -Werror)
   foreach(flag IN ITEMS -fstack-protector-strong -fstack-clash-protection -fcf-protection)
     string(MAKE_C_IDENTIFIER "QUORVEL_HAVE${flag}" have)
     check_cxx_compiler_flag(${flag} ${have})
@@ -43,7 +46,14 @@ if(QUORVEL_HARDEN AND NOT QUORVEL_SANITIZE AND NOT QUORVEL_FUZZ)
   check_linker_flag(CXX "LINKER:-z,relro,-z,now" QUORVEL_HAVE_RELRO_NOW)
   if(QUORVEL_HAVE_RELRO_NOW)
     list(APPEND hardening_link "LINKER:-z,relro,-z,now")
+    # Every symbol is bound at start, so calls go straight through the
+    # read-only GOT, without the PLT's stubs.
+    check_cxx_compiler_flag(-fno-plt QUORVEL_HAVE_NO_PLT)
+    if(QUORVEL_HAVE_NO_PLT)
+      list(APPEND hardening_compile -fno-plt)
+    endif()
   endif()
+  unset(CMAKE_REQUIRED_FLAGS)
   if(NOT QUORVEL_STATIC)
     include(CheckPIESupported)
     check_pie_supported(LANGUAGES CXX)

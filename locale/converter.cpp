@@ -39,7 +39,7 @@ int strings_source::open(const char *path) {
         return err;
     }
     // Only a regular file is read ahead: a pipe's bytes would be gone.
-    unsigned char head[2];
+    unsigned char head[4];
     ssize_t got = 0;
     if (regular()) {
         while ((got = pread(fd_, head, sizeof head, 0)) == -1 && errno == EINTR)
@@ -72,7 +72,7 @@ const char *strings_source::name_for_converter(const char *path, char (&fd_name)
     return path;
 }
 
-int converter::start(const char *path, const strings_source &source) {
+int converter::start(const char *path, const strings_source &source, bool quiet) {
     // Without a path, iconv reads its standard input.
     char fd_name[24];
     const char *name = source.regular() ? source.name_for_converter(path, fd_name) : nullptr;
@@ -112,6 +112,9 @@ int converter::start(const char *path, const strings_source &source) {
             err = posix_spawnattr_setsigmask(&attributes, &held.before());
         if (err == 0)
             err = posix_spawnattr_setsigdefault(&attributes, &signals_to_restore());
+        if (err == 0 && quiet)
+            err =
+                posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         if (err == 0 && !source.regular())
             err = posix_spawn_file_actions_adddup2(&actions, source.fd(), STDIN_FILENO);
         if (err == 0 && write_fd != STDOUT_FILENO) {
@@ -175,6 +178,11 @@ const char *source_encoding(const unsigned char *head, size_t count) {
     // Too short to hold a UTF-16 character: UTF-8, or empty.
     if (count < 2)
         return "utf-8";
+    // A UTF-32 byte-order mark, which iconv reads and drops; the
+    // little-endian one begins as UTF-16's does.
+    if (count >= 4 &&
+        (std::memcmp(head, "\xFF\xFE\0\0", 4) == 0 || std::memcmp(head, "\0\0\xFE\xFF", 4) == 0))
+        return "utf-32";
     // A UTF-16 byte-order mark, which iconv reads and drops.
     if ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))
         return "utf-16";

@@ -47,9 +47,9 @@ class converter {
 
     // Starts "iconv -f ENCODING -t utf-8 NAME" without a shell, NAME naming the
     // file the source opened, or with the source on its standard input where
-    // it is not a regular file. Returns 0, or the errno value that kept the
-    // converter from starting.
-    int start(const char *path, const strings_source &source);
+    // it is not a regular file; quiet: with its standard error on /dev/null.
+    // Returns 0, or the errno value that kept the converter from starting.
+    int start(const char *path, const strings_source &source, bool quiet);
 
     // The converter's output; null until it has started.
     FILE *stream() const { return stream_; }
@@ -66,7 +66,7 @@ class converter {
 };
 
 // Chooses the converter's source encoding from the first bytes of a strings
-// file; count is how many of them there are (at most two are looked at).
+// file; count is how many of them there are (at most four are looked at).
 const char *source_encoding(const unsigned char *head, size_t count);
 
 #endif

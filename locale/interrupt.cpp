@@ -1,6 +1,7 @@
 // Interrupts: cleaning up after SIGINT, SIGTERM and SIGHUP.
 #include "interrupt.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -9,7 +10,8 @@ const int interrupts[] = {SIGHUP, SIGINT, SIGTERM};
 
 // Read by the handler, so plain values that it can take at any moment.
 volatile pid_t stop_pid = -1;
-const char *volatile remove_path = nullptr;
+volatile int remove_folder = -1;
+const char *volatile remove_name = nullptr;
 volatile sig_atomic_t exit_status = -1;
 
 sigset_t restore;
@@ -22,15 +24,16 @@ sigset_t interrupt_set() {
     return set;
 }
 
-// Cleans up with async-signal-safe calls only, then ends the process by the
-// same signal: it is held until the handler returns, and then kills.
+// Cleans up with async-signal-safe calls only, then ends the process with
+// the status set, or else by the same signal: it is held until the handler
+// returns, and then kills.
 extern "C" void on_interrupt(int sig) {
+    if (remove_name != nullptr)
+        unlinkat(remove_folder, remove_name, 0);
     if (exit_status != -1)
         _exit(exit_status);
     if (stop_pid > 0)
         kill(stop_pid, sig);
-    if (remove_path != nullptr)
-        unlink(remove_path);
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -61,8 +64,9 @@ void on_interrupt_stop(pid_t pid) {
     stop_pid = pid;
 }
 
-void on_interrupt_remove(const char *path) {
-    remove_path = path;
+void on_interrupt_remove(int folder, const char *name) {
+    remove_folder = folder;
+    remove_name = name;
 }
 
 void on_interrupt_exit(int status) {

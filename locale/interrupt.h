@@ -1,7 +1,8 @@
 // Interrupts: a run stopped by SIGINT, SIGTERM or SIGHUP stops its converter
 // with the same signal and removes its temporary PO file, then ends by that
-// signal, so that its caller sees how it ended. Once the PO file is in place
-// the run has done its work, and a signal ends it with that status instead.
+// signal, so that its caller sees how it ended. Once the PO file is in place,
+// or cut short, the run's status is known, and a signal ends it with that
+// status instead; the temporary file goes in every case.
 #ifndef QUORVEL_INTERRUPT_H
 #define QUORVEL_INTERRUPT_H
 
@@ -19,9 +20,10 @@ void catch_interrupts();
 const sigset_t &signals_to_restore();
 
 // What the handler cleans up: the converter (-1 for none) and the temporary
-// file (null for none; the path must live until it is forgotten).
+// file, name in folder (null for none; the name must live until it is
+// forgotten).
 void on_interrupt_stop(pid_t pid);
-void on_interrupt_remove(const char *path);
+void on_interrupt_remove(int folder, const char *name);
 
 // From now on an interrupt ends the run at once with this exit status.
 void on_interrupt_exit(int status);

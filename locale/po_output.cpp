@@ -1,8 +1,6 @@
 // The PO output: a temporary file renamed or copied over the PO file at the end.
 #include "po_output.h"
 
-#include "interrupt.h"
-
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -10,9 +8,11 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #endif
 
@@ -23,59 +23,55 @@ namespace {
 // of the copy at commit.
 char buffer[1 << 16];
 
+const char cut_short[] = "the file may be cut short";
+
 // The longest name of a file that every common file system takes.
 const size_t name_max = 255;
+
+// A path, or the text of a symbolic link, as it is walked.
+char text[PATH_MAX];
+
+// Folders are opened to name files in, which needs no right to read them
+// where the system can say so.
+#if defined(O_PATH)
+const int folder_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#elif defined(O_SEARCH)
+const int folder_flags = O_SEARCH | O_DIRECTORY | O_CLOEXEC;
+#else
+const int folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+bool same(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // Whether the descriptor writes to the file that st describes.
 bool same_file(int fd, const struct stat &st) {
     struct stat other;
-    return fstat(fd, &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
+    return fstat(fd, &other) == 0 && same(other, st);
 }
 
-// A copy of the first size bytes of text and then of tail, or null.
-char *joined(const char *text, size_t size, const char *tail) {
-    size_t tail_size = std::strlen(tail) + 1;
-    auto *out = static_cast<char *>(std::malloc(size + tail_size));
-    if (out != nullptr) {
-        std::memcpy(out, text, size);
-        std::memcpy(out + size, tail, tail_size);
-    }
-    return out;
+// The kernel's rule for sticky folders that anyone may write, such as /tmp:
+// a symbolic link there is followed, and a regular file or FIFO there
+// written, only by its owner or where the folder's owner owns it. Whether
+// the kernel is set to apply it or not, the tool does.
+bool refused_in(int folder, const struct stat &st) {
+    struct stat dir;
+    return fstat(folder, &dir) == -1 ||
+           ((dir.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && st.st_uid != geteuid() &&
+            st.st_uid != dir.st_uid);
 }
 
-// The name that path has at the end of its symbolic links, so that the link
-// stays and the file it names is replaced, or created where it names nothing
-// yet. Sets *st to what lies there, its st_nlink to 0 where nothing does.
-// Null, with errno set, where it cannot be told: a loop of links, or a name
-// too long for the system.
-char *final_name(const char *path, struct stat *st) {
-    char *name = joined(path, std::strlen(path), "");
-    char text[PATH_MAX];
-    for (int links = 0; name != nullptr; links++) {
-        if (lstat(name, st) == -1) {
-            if (errno != ENOENT)
-                break;
-            st->st_nlink = 0;
-            return name;
-        }
-        if (!S_ISLNK(st->st_mode))
-            return name;
-        ssize_t size = readlink(name, text, sizeof text);
-        if (size == -1 || links == 40 || size == sizeof text) {
-            errno = size == -1 ? errno : links == 40 ? ELOOP : ENAMETOOLONG;
-            break;
-        }
-        text[size] = '\0';
-        // A relative link is read from the folder that the link lies in.
-        const char *slash = std::strrchr(name, '/');
-        size_t folder =
-            text[0] == '/' || slash == nullptr ? 0 : static_cast<size_t>(slash + 1 - name);
-        char *next = joined(name, folder, text);
-        std::free(name);
-        name = next;
-    }
-    std::free(name);
-    return nullptr;
+// Whether a folder is of /proc, whose links (/proc/self/fd/1 behind
+// /dev/stdout) stand for open files, which may have no name at all.
+bool of_proc(int folder) {
+#ifdef __linux__
+    struct statfs fs;
+    return fstatfs(folder, &fs) == 0 && fs.f_type == 0x9fa0; // PROC_SUPER_MAGIC
+#else
+    (void)folder;
+    return false;
+#endif
 }
 
 // Fills the Xs at the end of a template with letters and digits that another
@@ -100,11 +96,10 @@ void fill_template(char *x_end) {
 // or a value takes at most 64 KiB.
 char names[2][1 << 16], values[2][1 << 16];
 
-// Lists the extended attributes of the file at path, or of fd, into list;
-// -1 on failure. None where the file system keeps none.
-ssize_t list_attributes(const char *path, int fd, char *list) {
-    ssize_t size = path != nullptr ? listxattr(path, list, sizeof names[0])
-                                   : flistxattr(fd, list, sizeof names[0]);
+// Lists the extended attributes of fd into list; -1 on failure. None where
+// the file system keeps none.
+ssize_t list_attributes(int fd, char *list) {
+    ssize_t size = flistxattr(fd, list, sizeof names[0]);
     return size == -1 && errno == ENOTSUP ? 0 : size;
 }
 
@@ -115,18 +110,18 @@ bool listed(const char *list, ssize_t size, const char *name) {
     return false;
 }
 
-// Gives the file fd the extended attributes of the file at path, and only
-// those: they hold its POSIX ACL and its security labels. False where that
-// cannot be done.
-bool keep_attributes(int fd, const char *path) {
-    ssize_t old_size = list_attributes(path, -1, names[0]);
-    ssize_t new_size = list_attributes(nullptr, fd, names[1]);
+// Gives the file fd the extended attributes of the file old, and only those:
+// they hold its POSIX ACL and its security labels. False where that cannot
+// be done.
+bool keep_attributes(int fd, int old) {
+    ssize_t old_size = list_attributes(old, names[0]);
+    ssize_t new_size = list_attributes(fd, names[1]);
     bool kept = old_size != -1 && new_size != -1;
     // Those the new file got from its folder, such as a default ACL, go.
     for (const char *p = names[1]; kept && p < names[1] + new_size; p += std::strlen(p) + 1)
         kept = listed(names[0], old_size, p) || fremovexattr(fd, p) == 0;
     for (const char *p = names[0]; kept && p < names[0] + old_size; p += std::strlen(p) + 1) {
-        ssize_t size = getxattr(path, p, values[0], sizeof values[0]);
+        ssize_t size = fgetxattr(old, p, values[0], sizeof values[0]);
         // Set only where it differs: a label may be the same, yet not settable.
         kept = size != -1 && ((fgetxattr(fd, p, values[1], sizeof values[1]) == size &&
                                std::memcmp(values[0], values[1], static_cast<size_t>(size)) == 0) ||
@@ -135,15 +130,15 @@ bool keep_attributes(int fd, const char *path) {
     return kept;
 }
 #else
-bool keep_attributes(int, const char *) {
+bool keep_attributes(int, int) {
     return true;
 }
 #endif
 
-// Gives the file fd what a plain write of the old file at path would keep:
-// its owner, its mode and its extended attributes. False where any of them
+// Gives the file fd what a plain write of the old file would keep: its
+// owner, its mode and its extended attributes. False where any of them
 // cannot be given.
-bool keep_owner_and_mode(int fd, const char *path, const struct stat &st) {
+bool keep_owner_and_mode(int fd, int old, const struct stat &st) {
     // The owner first: changing it clears the set-user-ID and set-group-ID bits.
     if (fchown(fd, st.st_uid, st.st_gid) == -1 || fchmod(fd, st.st_mode & 07777) == -1)
         return false;
@@ -151,7 +146,7 @@ bool keep_owner_and_mode(int fd, const char *path, const struct stat &st) {
     struct stat now;
     if ((st.st_mode & 07000) != 0 && (fstat(fd, &now) == -1 || now.st_mode != st.st_mode))
         return false;
-    return keep_attributes(fd, path);
+    return keep_attributes(fd, old);
 }
 
 // Whether a refused rename may still be done as a copy over the file: it is
@@ -160,122 +155,173 @@ bool refused(int err) {
     return err == EPERM || err == EACCES || err == EBUSY || err == EXDEV;
 }
 
+// Waits until no other run copies over the same file; where its file system
+// keeps no locks, goes on without.
+int lock(int fd) {
+    return flock(fd, LOCK_EX) == -1 && errno != ENOLCK && errno != EOPNOTSUPP ? errno : 0;
+}
+
+// Reserves the room that size bytes of the file take, changing nothing else,
+// so that a full disk fails the copy before it begins; goes on where the
+// file system cannot reserve.
+int reserve(int fd, off_t size) {
+#ifdef __linux__
+    if (size > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == -1 && errno != EOPNOTSUPP &&
+        errno != ENOSYS && errno != EINVAL)
+        return errno;
+#else
+    (void)fd;
+    (void)size;
+#endif
+    return 0;
+}
+
 } // namespace
 
 po_output::~po_output() {
     if (stream_ != nullptr)
         std::fclose(stream_);
-    if (in_place_ != -1)
-        close(in_place_);
     discard();
-    std::free(target_);
+    if (temp_folder_ != -1 && temp_folder_ != folder_)
+        close(temp_folder_);
+    for (int fd : {po_, folder_})
+        if (fd != -1)
+            close(fd);
 }
 
 void po_output::discard() {
-    if (temp_ == nullptr)
+    if (temp_[0] == '\0')
         return;
-    {
-        interrupts_held held;
-        unlink(temp_);
-        on_interrupt_remove(nullptr);
-    }
-    std::free(temp_);
-    temp_ = nullptr;
+    interrupts_held held;
+    unlinkat(temp_folder_, temp_, 0);
+    on_interrupt_remove(-1, nullptr);
+    temp_[0] = '\0';
 }
 
-void po_output::note_sharing(const struct stat &st) {
-    shares_stdout_ = same_file(STDOUT_FILENO, st);
-    shares_stderr_ = same_file(STDERR_FILENO, st);
+int po_output::changed() {
+    note_ = "another file took its name during the run";
+    return EEXIST;
 }
 
 int po_output::open(const char *path) {
-    struct stat st;
-    bool exists = stat(path, &st) == 0;
-    if (!exists && errno != ENOENT)
-        return errno;
-    if (exists && !S_ISREG(st.st_mode))
-        return open_stream(path);
-    if (exists) {
-        note_sharing(st);
-        // A file that the user has kept from being written stays as it is.
-        if (faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == -1)
-            return errno;
-    }
-    struct stat there;
-    char *name = final_name(path, &there);
-    if (!exists) {
-        // Created by the rename at commit, or not at all.
-        int err = name == nullptr ? errno : open_temporary(name, 0666);
-        if (err == 0)
-            target_ = name;
-        else
-            std::free(name);
+    path_ = error_path_ = path;
+    int err = find(path);
+    if (err != 0)
         return err;
+    if (st_.st_nlink == 0) {
+        // Nothing there yet: created by the rename at commit, or not at all.
+        rename_ = true;
+        return name_[0] == '\0' ? EISDIR : open_temporary(folder_, name_, 0666);
     }
-
-    bool named = name != nullptr && there.st_nlink != 0 && there.st_dev == st.st_dev &&
-                 there.st_ino == st.st_ino;
-    bool keeps_itself = st.st_nlink > 1 || shares_stdout_ || shares_stderr_;
-    if (named && !keeps_itself && open_temporary(name, 0600) == 0 &&
-        keep_owner_and_mode(fileno(stream_), name, st)) {
-        target_ = name;
+    if (S_ISDIR(st_.st_mode))
+        return EISDIR;
+    if (folder_ != -1 && (err = open_named()) != 0)
+        return err;
+    shares_stdout_ = same_file(STDOUT_FILENO, st_);
+    shares_stderr_ = same_file(STDERR_FILENO, st_);
+    if (!S_ISREG(st_.st_mode)) {
+        stream_ = fdopen(po_, "w");
+        if (stream_ == nullptr)
+            return errno;
+        po_ = -1;
+        std::setvbuf(stream_, buffer, _IOFBF, sizeof buffer);
         return 0;
     }
-    // Copied over at commit; opened now, so that a file that cannot be
-    // written fails before anything else is done.
-    in_place_ = ::open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    int err = in_place_ == -1 ? errno : 0;
-    if (err == 0 && stream_ == nullptr && named && keeps_itself)
-        open_temporary(name, 0600);
-    std::free(name);
-    if (err == 0 && stream_ == nullptr) {
-        const char *folder = std::getenv("TMPDIR");
-        if (folder == nullptr || *folder == '\0')
-            folder = "/tmp";
-        char *tmp_name = joined(folder, std::strlen(folder), "/quorvel");
-        err = tmp_name == nullptr ? ENOMEM : open_temporary(tmp_name, 0600);
-        std::free(tmp_name);
-    }
+    // Beside the PO file where the folder takes it; copied over the PO file
+    // at commit where it cannot stand for it.
+    rename_ = folder_ != -1 && st_.st_nlink == 1 && !shares_stdout_ && !shares_stderr_;
+    if (folder_ != -1 && open_temporary(folder_, name_, 0600) == 0)
+        return 0;
+    rename_ = false;
+    const char *tmp = std::getenv("TMPDIR");
+    error_path_ = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    int folder = ::open(error_path_, folder_flags);
+    if (folder == -1)
+        return errno;
+    if ((err = open_temporary(folder, "quorvel", 0600)) != 0)
+        close(folder);
     return err;
 }
 
-int po_output::open_stream(const char *path) {
-    int fd = ::open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd == -1)
-        return errno;
-    struct stat st;
-    if (fstat(fd, &st) == 0)
-        note_sharing(st);
-    stream_ = fdopen(fd, "w");
-    if (stream_ == nullptr) {
-        int err = errno;
-        close(fd);
-        return err;
+int po_output::find(const char *path) {
+    size_t size = std::strlen(path);
+    if (size == 0 || size >= sizeof text)
+        return size == 0 ? ENOENT : ENAMETOOLONG;
+    std::memcpy(text, path, size + 1);
+    for (int links = 0;; links++) {
+        // The kernel walks to the folder, from the folder of the link read
+        // last; the name in it is looked at here.
+        char *slash = std::strrchr(text, '/');
+        const char *name = slash != nullptr ? slash + 1 : text;
+        size_t name_size = std::strlen(name);
+        if (name_size > name_max)
+            return ENAMETOOLONG;
+        if (slash != nullptr)
+            *slash = '\0';
+        const char *folder_path = slash == nullptr ? "." : slash == text ? "/" : text;
+        int folder = openat(folder_ != -1 ? folder_ : AT_FDCWD, folder_path, folder_flags);
+        if (folder == -1)
+            return errno;
+        if (folder_ != -1)
+            close(folder_);
+        folder_ = folder;
+        std::memcpy(name_, name, name_size + 1);
+        if (fstatat(folder_, name_, &st_, AT_SYMLINK_NOFOLLOW) == -1) {
+            st_.st_nlink = 0;
+            return errno == ENOENT ? 0 : errno;
+        }
+        if (!S_ISLNK(st_.st_mode))
+            return 0;
+        if (refused_in(folder_, st_))
+            return EACCES;
+        if (links == 40)
+            return ELOOP;
+        if (of_proc(folder_))
+            return open_unnamed();
+        ssize_t got = readlinkat(folder_, name_, text, sizeof text);
+        if (got == -1)
+            return errno;
+        if (got == sizeof text)
+            return ENAMETOOLONG;
+        text[got] = '\0';
     }
-    std::setvbuf(stream_, buffer, _IOFBF, sizeof buffer);
-    return 0;
 }
 
-int po_output::open_temporary(const char *name, mode_t mode) {
-    const char *slash = std::strrchr(name, '/');
-    const char *base = slash != nullptr ? slash + 1 : name;
-    size_t folder_size = static_cast<size_t>(base - name), base_size = std::strlen(base);
-    if (base_size == 0)
-        return EISDIR;
+int po_output::open_unnamed() {
+    po_ = openat(folder_, name_, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (po_ == -1)
+        return errno;
+    close(folder_);
+    folder_ = -1;
+    return fstat(po_, &st_) == -1 ? errno : 0;
+}
+
+int po_output::open_named() {
+    if ((S_ISREG(st_.st_mode) || S_ISFIFO(st_.st_mode)) && refused_in(folder_, st_))
+        return EACCES;
+    // Opened now, so that a file that cannot be written fails before anything
+    // else is done, and held: this is the file written, or replaced.
+    po_ = openat(folder_, name_, O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (po_ == -1)
+        return errno == ELOOP ? changed() : errno;
+    struct stat now;
+    if (fstat(po_, &now) == -1)
+        return errno;
+    return same(now, st_) ? 0 : changed();
+}
+
+int po_output::open_temporary(int folder, const char *name, mode_t mode) {
     // The temporary name is no longer than a name may be: the copied part is
     // cut, between two characters.
-    if (base_size > name_max - 8) {
-        base_size = name_max - 8;
-        while (base_size > 0 && (static_cast<unsigned char>(base[base_size]) & 0xC0) == 0x80)
-            base_size--;
+    size_t size = std::strlen(name);
+    if (size > name_max - 8) {
+        size = name_max - 8;
+        while (size > 0 && (static_cast<unsigned char>(name[size]) & 0xC0) == 0x80)
+            size--;
     }
-    auto *temp = static_cast<char *>(std::malloc(folder_size + base_size + 9));
-    if (temp == nullptr)
-        return ENOMEM;
-    std::memcpy(temp, name, folder_size);
-    temp[folder_size] = '.';
-    std::memcpy(temp + folder_size + 1, base, base_size);
-    char *x_end = temp + folder_size + 1 + base_size + 7;
+    temp_[0] = '.';
+    std::memcpy(temp_ + 1, name, size);
+    char *x_end = temp_ + 1 + size + 7;
     std::memcpy(x_end - 7, ".XXXXXX", 8);
 
     int fd;
@@ -284,19 +330,18 @@ int po_output::open_temporary(const char *name, mode_t mode) {
         interrupts_held held;
         for (int tries = 0; tries < 100; tries++) {
             fill_template(x_end);
-            fd = ::open(temp, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
+            fd = openat(folder, temp_, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
             if (fd != -1 || errno != EEXIST)
                 break;
         }
         if (fd != -1) {
-            temp_ = temp;
-            on_interrupt_remove(temp_);
+            temp_folder_ = folder;
+            on_interrupt_remove(folder, temp_);
         }
     }
     if (fd == -1) {
-        int err = errno;
-        std::free(temp);
-        return err;
+        temp_[0] = '\0';
+        return errno;
     }
     stream_ = fdopen(fd, "w");
     if (stream_ == nullptr) {
@@ -309,8 +354,17 @@ int po_output::open_temporary(const char *name, mode_t mode) {
     return 0;
 }
 
+int po_output::unchanged() {
+    if (folder_ == -1)
+        return 0;
+    struct stat now;
+    if (fstatat(folder_, name_, &now, AT_SYMLINK_NOFOLLOW) == -1)
+        return errno != ENOENT ? errno : st_.st_nlink == 0 ? 0 : changed();
+    return st_.st_nlink != 0 && same(now, st_) ? 0 : changed();
+}
+
 int po_output::commit() {
-    if (temp_ == nullptr) {
+    if (temp_folder_ == -1) {
         int err = stream_ != nullptr && std::fclose(stream_) == EOF ? errno : 0;
         stream_ = nullptr;
         if (err == 0)
@@ -324,22 +378,36 @@ int po_output::commit() {
     if (std::fclose(stream_) == EOF && err == 0)
         err = errno;
     stream_ = nullptr;
+    error_path_ = path_;
+    // Given once the catalogue is written: a write clears the set-ID bits.
+    if (err == 0 && rename_ && po_ != -1 && !keep_owner_and_mode(data, po_, st_))
+        rename_ = false;
+    if (err == 0 && po_ != -1)
+        err = lock(po_);
     if (err == 0) {
         // Held, so that the run ends with the new catalogue in place or with
-        // the old one as it was, never in between.
-        interrupts_held held;
-        if (target_ == nullptr) {
-            err = copy_in_place(data);
-        } else if (rename(temp_, target_) == 0) {
-            on_interrupt_remove(nullptr);
-            std::free(temp_);
-            temp_ = nullptr;
-        } else if (refused(err = errno) &&
-                   (in_place_ = ::open(target_, O_WRONLY | O_NOCTTY | O_CLOEXEC)) != -1) {
-            err = copy_in_place(data);
+        // the old one as it was, never in between; and with no temporary file.
+        held_.emplace();
+        err = unchanged();
+        if (err == 0 && rename_) {
+            if (renameat(temp_folder_, temp_, folder_, name_) == 0) {
+                on_interrupt_remove(-1, nullptr);
+                temp_[0] = '\0';
+            } else if (refused(errno) && po_ != -1) {
+                rename_ = false;
+            } else {
+                err = errno;
+            }
         }
-        if (err == 0)
-            on_interrupt_exit(0);
+        if (err == 0 && !rename_)
+            err = copy_in_place(data);
+        // A cut file fails the run, whatever signal comes, once it is told.
+        bool cut = note_ == cut_short;
+        if (err == 0 || cut)
+            on_interrupt_exit(cut ? 1 : 0);
+        discard();
+        if (!cut)
+            held_.reset();
     }
     if (data != -1)
         close(data);
@@ -348,32 +416,33 @@ int po_output::commit() {
 }
 
 int po_output::copy_in_place(int data) {
+    struct stat st;
+    int err = fstat(data, &st) == -1 ? errno : reserve(po_, st.st_size);
     off_t size = 0;
-    int err = 0;
-    for (;;) {
+    bool cut = false;
+    while (err == 0) {
         ssize_t got = pread(data, buffer, sizeof buffer, size);
         if (got <= 0) {
             err = got == 0 ? 0 : errno;
             break;
         }
         for (ssize_t done = 0, put; done < got && err == 0; done += put) {
-            if ((put = pwrite(in_place_, buffer + done, static_cast<size_t>(got - done),
-                              size + done)) <= 0)
+            if ((put = pwrite(po_, buffer + done, static_cast<size_t>(got - done), size + done)) <=
+                0)
                 err = put == 0 ? EIO : errno;
-            cut_ = cut_ || put > 0;
+            cut = cut || put > 0;
         }
-        if (err != 0)
-            break;
         size += got;
     }
-    if (err == 0 && ftruncate(in_place_, size) == 0)
-        cut_ = true;
+    if (err == 0 && ftruncate(po_, size) == 0)
+        cut = true;
     else if (err == 0)
         err = errno;
-    if (close(in_place_) == -1 && err == 0)
+    if (close(po_) == -1 && err == 0)
         err = errno;
-    in_place_ = -1;
+    po_ = -1;
     // Cut: the file was changed, but the copy did not end well.
-    cut_ = cut_ && err != 0;
+    if (cut && err != 0)
+        note_ = cut_short;
     return err;
 }

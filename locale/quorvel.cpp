@@ -12,6 +12,7 @@
 #include "strings_reader.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -20,6 +21,10 @@
 #include <unistd.h>
 
 namespace {
+
+// Whether standard error writes to the PO file, which must take nothing but
+// the catalogue: then the tool and its converter keep quiet.
+bool quiet = false;
 
 // Opens any of the standard descriptors that is closed on /dev/null, so that
 // neither the converter's pipe nor the PO file can take its number.
@@ -45,6 +50,8 @@ bool same_file(const struct stat &in, const char *path) {
 // returns the exit status.
 int fail(const char *path, int err, const char *note = nullptr) {
     errno = err;
+    if (quiet)
+        return 1;
     if (note == nullptr)
         std::perror(path);
     else
@@ -54,6 +61,8 @@ int fail(const char *path, int err, const char *note = nullptr) {
 
 // Reports a converter that did not end with status 0.
 void conversion_failed(const char *strings_path, int status) {
+    if (quiet)
+        return;
     bool signaled = status != -1 && WIFSIGNALED(status);
     if (status == -1 || (!signaled && !WIFEXITED(status)))
         put(stderr, {strings_path, ": conversion failed\n"});
@@ -82,6 +91,8 @@ int main(int argc, char *argv[]) {
     }
     const char *strings_path = argv[1];
     const char *po_path = argv[2];
+    struct stat error_file;
+    quiet = fstat(STDERR_FILENO, &error_file) == 0 && same_file(error_file, po_path);
 
     // The strings file is opened before the PO file is touched, so that one
     // that cannot be read leaves it as it was.
@@ -95,16 +106,16 @@ int main(int argc, char *argv[]) {
 
     catch_interrupts();
     converter strings;
-    if (int err = strings.start(strings_path, source))
+    if (int err = strings.start(strings_path, source, quiet))
         return fail("iconv", err);
     po_output po;
     if (int err = po.open(po_path))
-        return fail(po_path, err);
+        return fail(po.error_path(), err, po.note());
 
     char buffer[8192];
     char *id, *str;
     long long count = 0;
-    diagnostics passed_over(strings_path, sizeof buffer - 1, po.shares_stderr());
+    diagnostics passed_over(strings_path, sizeof buffer - 1, quiet || po.shares_stderr());
     strings_position position = passed_over.position();
     while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str, &position)) {
         write_po(po.stream(), "msgid", id);
@@ -121,7 +132,7 @@ int main(int argc, char *argv[]) {
     bool converted = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     passed_over.finish(converted && read_error == 0);
     if (write_error != 0)
-        return fail(po_path, write_error);
+        return fail(po.error_path(), write_error);
     if (read_error != 0)
         return fail(strings_path, read_error);
     if (!converted) {
@@ -129,7 +140,10 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     if (int err = po.commit())
-        return fail(po_path, err, po.cut() ? "the file may be cut short" : nullptr);
+        return fail(po.error_path(), err, po.note());
+    // The PO file is in place: a reader of the summary that has gone makes a
+    // failure to tell, not a death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     FILE *summary = summary_stream(po);
     if (summary != nullptr &&
         (!put(summary, {po_path, ": ", decimal(count).str(), " messages.\n"}) ||

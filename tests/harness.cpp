@@ -1,6 +1,7 @@
 // Helpers for the tests that run the built tool as a user would.
 #include "harness.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -18,12 +19,11 @@
 
 extern char **environ;
 
-std::string utf16(const std::string &text, bool little_endian, bool bom) {
+std::string utf16(const std::string &text, bool little_endian, bool bom, bool wide) {
     std::string out;
     auto unit = [&](unsigned u) {
-        char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-        out += little_endian ? lo : hi;
-        out += little_endian ? hi : lo;
+        for (int i = 0, n = wide ? 4 : 2; i < n; i++)
+            out += static_cast<char>(u >> 8 * (little_endian ? i : n - 1 - i));
     };
     if (bom)
         unit(0xFEFF);
@@ -34,7 +34,7 @@ std::string utf16(const std::string &text, bool little_endian, bool bom) {
         for (int k = 1; k <= extra; k++)
             cp = cp << 6 | (static_cast<unsigned char>(text[i + static_cast<size_t>(k)]) & 0x3Fu);
         i += static_cast<size_t>(extra) + 1;
-        if (cp >= 0x10000) {
+        if (cp >= 0x10000 && !wide) {
             unit(0xD800 + ((cp - 0x10000) >> 10));
             unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
         } else {
@@ -192,9 +192,14 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
     argv.push_back(nullptr);
 
     std::vector<std::string> env_strings;
-    for (char **e = environ; *e; e++)
-        if (options.path.empty() || std::strncmp(*e, "PATH=", 5) != 0)
+    for (char **e = environ; *e; e++) {
+        std::string name(*e, std::strcspn(*e, "=") + 1);
+        if ((options.path.empty() || name != "PATH=") &&
+            std::none_of(options.env.begin(), options.env.end(), [&](const std::string &v) {
+                return v.compare(0, name.size(), name) == 0;
+            }))
             env_strings.push_back(*e);
+    }
     if (!options.path.empty())
         env_strings.push_back("PATH=" + options.path);
     env_strings.insert(env_strings.end(), options.env.begin(), options.env.end());

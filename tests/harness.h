@@ -8,9 +8,10 @@
 #include <sys/types.h>
 #include <vector>
 
-// The text in UTF-16 of the given byte order, with or without a byte-order
-// mark; the text is UTF-8.
-std::string utf16(const std::string &text, bool little_endian = true, bool bom = true);
+// The text in UTF-16 (UTF-32 where wide) of the given byte order, with or
+// without a byte-order mark; the text is UTF-8.
+std::string utf16(const std::string &text, bool little_endian = true, bool bom = true,
+                  bool wide = false);
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes, int mode = 0644);
@@ -37,7 +38,7 @@ struct run_result {
 
 struct run_options {
     std::string path;                // replaces PATH when not empty
-    std::vector<std::string> env;    // NAME=value, added to the environment
+    std::vector<std::string> env;    // NAME=value, in the environment instead of the tests' own
     std::string stdout_path;         // where standard output goes instead of a file of the harness
     bool unprivileged = false;       // as user nobody, where the tests run as root; the
                                      // folders it uses must be open to others

@@ -167,12 +167,14 @@ TEST_F(Run, ReplacedPoFileKeepsModeOwnerAndLinks) {
     ASSERT_EQ(stat(po.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
     if (geteuid() == 0) {
-        for (auto [uid, gid, mode] : {std::tuple<uid_t, gid_t, mode_t>{65534, 65534, 0604},
+        // The owner's own run keeps the set-ID bits too.
+        chmod(dir.path.c_str(), 01777);
+        for (auto [uid, gid, mode] : {std::tuple<uid_t, gid_t, mode_t>{65534, 65534, 04755},
                                       {0, 65534, 02664},
                                       {0, 0, 04755}}) {
             ASSERT_EQ(chown(po.c_str(), uid, gid), 0);
             ASSERT_EQ(chmod(po.c_str(), mode), 0);
-            ASSERT_EQ(run_quorvel({in, po}).status, 0);
+            ASSERT_EQ(run_quorvel({in, po}, uid != 0 ? as_nobody() : run_options{}).status, 0);
             ASSERT_EQ(stat(po.c_str(), &st), 0);
             EXPECT_EQ(st.st_uid, uid);
             EXPECT_EQ(st.st_gid, gid);
@@ -197,10 +199,11 @@ TEST_F(Run, ReplacedPoFileKeepsModeOwnerAndLinks) {
 }
 
 TEST_F(Run, ConcurrentRunsLeaveOneRunsOutput) {
-    // The first run, the smallest, opens the PO path first and writes last.
+    // The first run, the smallest, opens the PO path first and writes last. A
+    // run whose PO name another run took meanwhile fails, and says why.
     std::string path = stand_in("case \"$5\" in */0.strings) sleep 1;; esac\nexec " +
                                 find_program("iconv") + " \"$@\"\n");
-    std::vector<std::string> expected;
+    std::vector<std::string> expected(20);
     std::vector<std::thread> runs;
     for (int i = 0; i < 20; i++) {
         std::string text, po_text;
@@ -209,10 +212,13 @@ TEST_F(Run, ConcurrentRunsLeaveOneRunsOutput) {
             text += "\"" + key + "\" = \"v\";\n";
             po_text += "msgid \"" + key + "\"\nmsgstr \"v\"\n";
         }
-        expected.push_back(po_text);
         std::string in = strings(text, std::to_string(i) + ".strings");
-        runs.emplace_back([in, path, this] {
-            EXPECT_EQ(run_quorvel({in, po}, on_path(path)).status, 0);
+        runs.emplace_back([in, path, po_text, &expected, i, this] {
+            run_result r = run_quorvel({in, po}, on_path(path));
+            if (r.status != 0) {
+                EXPECT_EQ(r.err, po + ": File exists: another file took its name during the run\n");
+            }
+            expected[static_cast<size_t>(i)] = r.status == 0 ? po_text : "(failed)";
         });
         if (i == 0)
             usleep(100000);
@@ -250,7 +256,7 @@ TEST_F(Run, InterruptStopsTheConverterAndKeepsTheOldPo) {
             run_options options = on_path(path);
             if (ignored)
                 options.prefix = {"env", std::string("--ignore-signal=") + name};
-            options.meanwhile = [&](pid_t tool) {
+            options.meanwhile = [&, sig = sig](pid_t tool) {
                 for (int i = 0; i < 500 && (hidden_files(dir.path).empty() || !exists(pid_file));
                      i++)
                     usleep(10000);
@@ -321,6 +327,13 @@ TEST_F(Run, WriteErrorsFail) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "stdout: No space left on device\n");
     EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\n");
+    int broken[2];
+    ASSERT_EQ(pipe(broken), 0);
+    close(broken[0]);
+    run_options closed;
+    closed.stdout_fd = broken[1];
+    EXPECT_EQ(run_quorvel({in, po}, closed).err, "stdout: Broken pipe\n");
+    close(broken[1]);
 
     // A converter that has more to say, or is not done, is stopped, not
     // waited for.
@@ -360,6 +373,8 @@ TEST_F(Run, TellsEncodingsApart) {
     std::vector<std::pair<const char *, std::string>> kinds = {
         {"UTF-16LE without mark", utf16(text, true, false)},
         {"UTF-16BE without mark", utf16(text, false, false)},
+        {"UTF-32LE with mark", utf16(text, true, true, true)},
+        {"UTF-32BE with mark", utf16(text, false, true, true)},
         {"UTF-8 with mark", "\xEF\xBB\xBF" + text},
         {"UTF-8 without mark", text},
         {"ASCII, two bytes", "//"},
