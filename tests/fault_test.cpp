@@ -86,7 +86,7 @@ TEST_F(Faults, GarbageEndsInASummaryOrAFailure) {
             EXPECT_EQ(r.out, po + ": " + std::to_string(written) + " messages.\n");
         else
             EXPECT_NE(r.err.find(": conversion failed: "), std::string::npos) << r.err;
-        EXPECT_LE(r.status, 1);
+        EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status;
     }
 }
 
@@ -166,6 +166,16 @@ TEST_F(Faults, LongLineMakesNoEntryFromItsMiddle) {
 }
 
 TEST_F(Faults, PassedOverLinesAreCappedAndNeverFatal) {
+    // Each reason, as the manual names it.
+    std::string why =
+        strings("\"open key = x;\n\"no value\" = ;\n\"open value\" = \"x;\n \"a\" = \"b\";\n",
+                "why.strings");
+    EXPECT_EQ(
+        run_quorvel({why, po}).err,
+        why + ":1: key not closed: line passed over\n" + why +
+            ":2: no value after the key: line passed over\n" + why +
+            ":3: value not closed: line passed over (a value cannot go on over several lines)\n" +
+            why + ":4: entry does not begin its line: line passed over\n");
     std::string text = "\"a\" = \"b\";\n";
     for (int i = 0; i < 150; i++)
         text += "Key" + std::to_string(i) + " = \"v\";\n";
@@ -356,7 +366,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                  usleep(200000);
                  kill(tool, SIGTERM);
              };
-             return odd_run{{good, f + "/out.po"}, o, 128 + SIGTERM, f + "/out.po", old};
+             return odd_run{{good, f + "/out.po"}, o, -SIGTERM, f + "/out.po", old};
          }},
         {"SIGTERM once the PO file is in place",
          [&](const std::string &f) {
@@ -395,6 +405,10 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                  {bad, f + "/out.po"}, {}, 1, f + "/second.po", old, [=](const run_result &) {
                      EXPECT_EQ(run_quorvel({good, f + "/out.po"}).status, 0);
                      EXPECT_EQ(read_file(f + "/second.po"), catalogue);
+                     EXPECT_EQ(run_quorvel({many, f + "/out.po"}).status +
+                                   run_quorvel({many, f + "/new.po"}).status,
+                               0);
+                     EXPECT_EQ(read_file(f + "/second.po"), read_file(f + "/new.po"));
                  }};
          }},
         {"a PO file in a folder that its user may not write",
@@ -405,12 +419,16 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              EXPECT_EQ(chown(out.c_str(), 65534, 65534), 0);
              chmod((f + "/locked").c_str(), 0555);
              return odd_run{{bad, out}, as_nobody(), 1, out, old, [=](const run_result &) {
-                                EXPECT_EQ(run_quorvel({good, out}, as_nobody()).status, 0);
-                                EXPECT_EQ(read_file(out), catalogue);
                                 run_options o = as_nobody();
+                                o.env = {"TMPDIR"};
+                                EXPECT_EQ(run_quorvel({good, out}, o).status, 0);
+                                EXPECT_EQ(read_file(out), catalogue);
                                 o.env = {"TMPDIR=/nonexistent/tmp"};
-                                EXPECT_EQ(run_quorvel({good, out}, o).err,
-                                          "/nonexistent/tmp: No such file or directory\n");
+                                // valgrind keeps files of its own there.
+                                if (!wrapped("valgrind")) {
+                                    EXPECT_EQ(run_quorvel({good, out}, o).err,
+                                              "/nonexistent/tmp: No such file or directory\n");
+                                }
                             }};
          }},
         {"another user's PO file, open to all, in a sticky folder",
@@ -547,14 +565,41 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              o.prefix = {"sh", "-c", "exec \"$@\" 2>>\"$0\"", linked(f)};
              return odd_run{{bad, f + "/out.po"}, o, 1, f + "/out.po", old};
          }},
-        {"a new PO file whose path is as long as the system takes",
+        {"a PO file without an ACL in a folder with a default ACL",
+         [&](const std::string &f) {
+             write_file(f + "/out.po", old);
+             EXPECT_NE(std::system(("setfacl -d -m u:nobody:rw '" + f + "' 2>/dev/null").c_str()),
+                       -1);
+             return odd_run{
+                 {good, f + "/out.po"}, {}, 0, f + "/out.po", catalogue, [=](const run_result &) {
+                     EXPECT_EQ(read_attribute(f + "/out.po", "system.posix_acl_access"), "");
+                 }};
+         }},
+        {"a FIFO for the PO file, with a reader",
+         [&](const std::string &f) {
+             EXPECT_EQ(mkfifo((f + "/out.po").c_str(), 0644), 0);
+             run_options o;
+             o.prefix = {"sh", "-c",
+                         "timeout 10 cat \"$0\" >\"$0.txt\" & \"$@\"; s=$?; wait; exit $s",
+                         f + "/out.po"};
+             return odd_run{{good, f + "/out.po"}, o, 0, f + "/out.po.txt", catalogue};
+         }},
+        {"/dev/stdout and standard error into a pipe, with a line passed over",
+         [&](const std::string &f) {
+             run_options o;
+             o.prefix = {"sh", "-c", "\"$@\" 2>&1 | cat >\"$0\"", f + "/out.po"};
+             std::string in = strings("\"a\" = \"b\";\nKey = \"v\";\n", "k.strings");
+             return odd_run{{in, "/dev/stdout"}, o, 0, f + "/out.po", catalogue};
+         }},
+        {"a new PO file whose path and name are as long as the system takes",
          [&](const std::string &f) {
              std::string out = f;
-             while (out.size() < 4086) {
-                 out += "/" + std::string(std::min<size_t>(200, 4085 - out.size()), 'l');
+             while (out.size() < 3837) {
+                 out += "/" + std::string(std::min<size_t>(200, 3836 - out.size()), 'l');
                  mkdir(out.c_str(), 0755);
              }
-             return odd_run{{good, out + "/out.po"}, {}, 0, out + "/out.po", catalogue};
+             out += "/" + std::string(255, 'm');
+             return odd_run{{good, out}, {}, 0, out, catalogue};
          }},
     };
     int i = 0;

@@ -193,16 +193,17 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
 
     std::vector<std::string> env_strings;
     for (char **e = environ; *e; e++) {
-        std::string name(*e, std::strcspn(*e, "=") + 1);
-        if ((options.path.empty() || name != "PATH=") &&
-            std::none_of(options.env.begin(), options.env.end(), [&](const std::string &v) {
-                return v.compare(0, name.size(), name) == 0;
-            }))
+        std::string name(*e, std::strcspn(*e, "="));
+        if ((options.path.empty() || name != "PATH") &&
+            std::none_of(options.env.begin(), options.env.end(),
+                         [&](const std::string &v) { return v.substr(0, v.find('=')) == name; }))
             env_strings.push_back(*e);
     }
     if (!options.path.empty())
         env_strings.push_back("PATH=" + options.path);
-    env_strings.insert(env_strings.end(), options.env.begin(), options.env.end());
+    for (auto &v : options.env)
+        if (v.find('=') != std::string::npos)
+            env_strings.push_back(v);
     std::vector<char *> envp;
     for (auto &e : env_strings)
         envp.push_back(&e[0]);
@@ -242,7 +243,7 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
     if (options.meanwhile)
         options.meanwhile(pid);
     int status = wait_at_most(pid, options.time_limit * (wrapped() ? 10 : 1));
-    int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return {code, options.stdout_path.empty() ? read_file(out) : "", read_file(err)};
 }
 

@@ -29,7 +29,7 @@ struct temp_dir {
     std::string path;
 };
 
-// What a run of a program left: its exit status (128 + the signal's number
+// What a run of a program left: its exit status (minus the signal's number
 // when killed), standard output and standard error.
 struct run_result {
     int status;
@@ -38,7 +38,7 @@ struct run_result {
 
 struct run_options {
     std::string path;                // replaces PATH when not empty
-    std::vector<std::string> env;    // NAME=value, in the environment instead of the tests' own
+    std::vector<std::string> env;    // NAME=value instead of the tests' own; NAME: unset
     std::string stdout_path;         // where standard output goes instead of a file of the harness
     bool unprivileged = false;       // as user nobody, where the tests run as root; the
                                      // folders it uses must be open to others
