@@ -42,6 +42,10 @@ void check_po_line(const char *line, size_t size, const char *keyword) {
               line[k + 1] == '"' && line[size - 1] == '"',
           "PO line form");
     check(closed_text(line + k + 2, size - k - 3), "PO line quotes balanced");
+    for (const char *p = line + k + 2; (p = static_cast<const char *>(std::memchr(
+                                            p, '\\', static_cast<size_t>(line + size - 1 - p))));
+         p += 2)
+        check(std::strchr("\"\\ntrabfv01234567", p[1]) != nullptr, "only escapes that PO knows");
 }
 
 // Checks the PO output: msgid and msgstr lines in turn, two per entry.

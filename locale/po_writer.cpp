@@ -3,26 +3,114 @@
 
 #include <cstring>
 
+namespace {
+
+// Whether a PO file reads the escape of this byte as a strings file does:
+// \" \\ \n \t \r \a \b \f \v and octal.
+bool kept(char c) {
+    return c != '\0' && std::strchr("\"\\ntrabfv01234567", c) != nullptr;
+}
+
+// The first escape from p on that a PO file lacks or reads otherwise; end
+// where there is none.
+const char *foreign_escape(const char *p, const char *end) {
+    while ((p = static_cast<const char *>(std::memchr(p, '\\', static_cast<size_t>(end - p)))) !=
+               nullptr &&
+           kept(p[1]))
+        p += 2;
+    return p != nullptr ? p : end;
+}
+
+unsigned hex_digit(char c) {
+    unsigned lower = static_cast<unsigned>(c | 0x20);
+    return c >= '0' && c <= '9'           ? static_cast<unsigned>(c - '0')
+           : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
+                                          : 16;
+}
+
+// Reads the code unit of a \U escape at p, of one to four hex digits, into
+// unit; returns where the text goes on, or p where it is no such escape.
+const char *code_unit(const char *p, unsigned &unit) {
+    if (p[0] != '\\' || p[1] != 'U' || hex_digit(p[2]) == 16)
+        return p;
+    const char *q = p + 2;
+    for (unit = 0; q < p + 6 && hex_digit(*q) != 16; q++)
+        unit = unit << 4 | hex_digit(*q);
+    return q;
+}
+
+// Puts the escape at p as PO text into out (at most four bytes, never more
+// than the escape itself); returns where the text goes on. A \U escape is
+// its UTF-16 code unit, two in a row where they are a surrogate pair; any
+// other escape is the character after the backslash.
+const char *rewrite(const char *p, char *out, size_t &size) {
+    unsigned unit, low;
+    const char *next = code_unit(p, unit);
+    size = 0;
+    if (next == p)
+        return p + 1;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        const char *after = code_unit(next, low);
+        if (after != next && low >= 0xDC00 && low <= 0xDFFF) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+            next = after;
+        }
+    }
+    // What PO cannot hold: a lone surrogate and the zero character.
+    if ((unit >= 0xD800 && unit <= 0xDFFF) || unit == 0)
+        unit = 0xFFFD;
+    // What would end the quoted text, or its line, keeps a PO escape.
+    char escaped = unit == '"'    ? '"'
+                   : unit == '\\' ? '\\'
+                   : unit == '\n' ? 'n'
+                   : unit == '\r' ? 'r'
+                                  : '\0';
+    if (escaped != '\0') {
+        out[size++] = '\\';
+        out[size++] = escaped;
+    } else if (unit < 0x80) {
+        out[size++] = static_cast<char>(unit);
+    } else {
+        static const unsigned char lead[] = {0, 0xC0, 0xE0, 0xF0};
+        int extra = unit < 0x800 ? 1 : unit < 0x10000 ? 2 : 3;
+        out[size++] = static_cast<char>(lead[extra] | unit >> 6 * extra);
+        while (extra-- > 0)
+            out[size++] = static_cast<char>(0x80u | (unit >> 6 * extra & 0x3Fu));
+    }
+    return next;
+}
+
+} // namespace
+
 void write_po(FILE *po, const char *what, const char *s) {
     size_t what_size = std::strlen(what), s_size = std::strlen(s);
+    const char *end = s + s_size, *escape = foreign_escape(s, end);
     // A line is put together here and handed to the stream in one call, which
     // costs less than parsing a format or calling the stream for each piece.
     char line[1024];
-    if (what_size + s_size + 4 > sizeof line) {
+    if (escape != end || what_size + s_size + 4 > sizeof line) {
         std::fwrite(what, 1, what_size, po);
         std::fwrite(" \"", 1, 2, po);
-        std::fwrite(s, 1, s_size, po);
+        for (const char *p = s;; escape = foreign_escape(p, end)) {
+            std::fwrite(p, 1, static_cast<size_t>(escape - p), po);
+            if (escape == end)
+                break;
+            char out[4];
+            size_t size;
+            p = rewrite(escape, out, size);
+            std::fwrite(out, 1, size, po);
+        }
         std::fwrite("\"\n", 1, 2, po);
         return;
     }
-    char *end = line;
-    std::memcpy(end, what, what_size);
-    end += what_size;
-    *end++ = ' ';
-    *end++ = '"';
-    std::memcpy(end, s, s_size);
-    end += s_size;
-    *end++ = '"';
-    *end++ = '\n';
-    std::fwrite(line, 1, static_cast<size_t>(end - line), po);
+    char *out = line;
+    std::memcpy(out, what, what_size);
+    out += what_size;
+    *out++ = ' ';
+    *out++ = '"';
+    std::memcpy(out, s, s_size);
+    out += s_size;
+    *out++ = '"';
+    *out++ = '\n';
+    std::fwrite(line, 1, static_cast<size_t>(out - line), po);
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -138,6 +139,10 @@ TEST(Corpus, EveryFileConvertsToTheEntriesItHolds) {
         EXPECT_EQ(r.out, po + ": " + std::to_string(expected.entries) + " messages.\n");
         std::string text = read_file(po);
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * expected.entries);
+        // Every escape left is one that PO reads as the strings file does.
+        for (size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2))
+            EXPECT_NE(std::strchr("\"\\ntrabfv01234567", text[at + 1]), nullptr)
+                << text.substr(at, 9);
         // The diagnostics, each cut after its first words.
         std::string told;
         for (size_t start = 0, end; (end = r.err.find('\n', start)) != std::string::npos;

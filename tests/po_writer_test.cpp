@@ -3,6 +3,23 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
+
+namespace {
+
+// What write_po puts into the PO file for a keyword and a text.
+std::string written(const char *what, const char *s) {
+    char *data = nullptr;
+    size_t size = 0;
+    FILE *po = open_memstream(&data, &size);
+    write_po(po, what, s);
+    std::fclose(po);
+    std::string line(data, size);
+    std::free(data);
+    return line;
+}
+
+} // namespace
 
 TEST(WritePo, WritesKeywordAndTextByteForByte) {
     char *data = nullptr;
@@ -25,4 +42,19 @@ TEST(WritePo, WritesKeywordAndTextByteForByte) {
                                        "msgstr \"a\\nb \\\"c\\\" 保存 %1$@\"\n" +
                                            around);
     std::free(data);
+}
+
+TEST(WritePo, GivesEscapesThatPoLacksTheirCharacters) {
+    std::pair<const char *, const char *> rows[] = {
+        {R"(Don\'t)", "Don't"},
+        {R"(\U41\U00e9\U20aC\U0041)", "Aé€A"},          // one to four hex digits
+        {R"(\UD83D\UDE00)", "😀"},                       // a surrogate pair
+        {R"(\UD83D!\UDE00\U0)", "\uFFFD!\uFFFD\uFFFD"}, // lone, and the zero character
+        {R"(\U22\U5C\Ua\Ud)", R"(\"\\\n\r)"},           // what PO writes as escapes
+        {R"(\x41)", "x41"},
+        {R"(\ \P\é\U)", " PéU"},
+        {R"(\"\\\n\t\r\a\b\f\v\101\0)", R"(\"\\\n\t\r\a\b\f\v\101\0)"}, // the same in both
+    };
+    for (auto [text, po_text] : rows)
+        EXPECT_EQ(written("msgstr", text), std::string("msgstr \"") + po_text + "\"\n") << text;
 }
