@@ -74,9 +74,12 @@ void diagnostics::tell(long long line, passed_over why) {
     }
 }
 
-void diagnostics::finish(bool converted) {
+void diagnostics::finish(bool converted, const strings_position &read, long long entries,
+                         bool piped) {
     if (cut_line_ != 0 && converted)
         tell(cut_line_, cut_why_);
     if (hidden_ > 0)
         warn({path_, ": ", decimal(hidden_).str(), " more lines passed over\n"});
+    if (converted && read.line > 0 && entries == 0 && shown_ == 0 && !quiet_)
+        warn({path_, ": no entries found", piped ? " (a pipe is read as UTF-16)\n" : "\n"});
 }

@@ -26,7 +26,9 @@ class diagnostics {
     // Tells of a last line cut short by the end of the text where the text
     // was converted in full, then how many lines were passed over beyond the
     // cap. A line that a failed conversion cut off is no fault of the file.
-    void finish(bool converted);
+    // Where lines were read but none held an entry or was told of, says that
+    // nothing was found; piped: the text came from a pipe, read as UTF-16.
+    void finish(bool converted, const strings_position &read, long long entries, bool piped);
 
   private:
     static void passed(void *self, long long line, passed_over why, bool cut);

@@ -46,16 +46,12 @@ bool same_file(const struct stat &in, const char *path) {
            in.st_ino == out.st_ino;
 }
 
-// Reports a failure in the perror form, with a note where one is given;
-// returns the exit status.
+// Reports a failure in the perror form, with a note where one is given, and
+// an empty path shown as ''; returns the exit status.
 int fail(const char *path, int err, const char *note = nullptr) {
-    errno = err;
-    if (quiet)
-        return 1;
-    if (note == nullptr)
-        std::perror(path);
-    else
-        put(stderr, {path, ": ", std::strerror(err), ": ", note, "\n"});
+    if (!quiet)
+        put(stderr, {*path != '\0' ? path : "''", ": ", std::strerror(err),
+                     note != nullptr ? ": " : "", note != nullptr ? note : "", "\n"});
     return 1;
 }
 
@@ -130,7 +126,7 @@ int main(int argc, char *argv[]) {
     // The PO file takes the new catalogue only after all of it went well.
     int status = strings.finish();
     bool converted = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    passed_over.finish(converted && read_error == 0);
+    passed_over.finish(converted && read_error == 0, position, count, !source.regular());
     if (write_error != 0)
         return fail(po.error_path(), write_error);
     if (read_error != 0)

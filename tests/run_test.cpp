@@ -88,12 +88,13 @@ TEST_F(Run, UnopenableStringsFileLeavesPoUntouched) {
     std::pair<std::string, std::string> cases[] = {
         {dir / "missing.strings", "No such file or directory"},
         {dir.path, "Is a directory"},
-        {socket_path, "No such device or address"}};
+        {socket_path, "No such device or address"},
+        {"", "No such file or directory"}};
     for (auto &[path, reason] : cases) {
         run_result r = run_quorvel({path, po});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, path + ": " + reason + "\n");
+        EXPECT_EQ(r.err, (path.empty() ? "''" : path) + ": " + reason + "\n");
         EXPECT_EQ(read_file(po), "old");
     }
     close(sock);
@@ -358,6 +359,7 @@ TEST_F(Run, ExistingPoFileIsRewritten) {
     run_result r = run_quorvel({in, po});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, po + ": 0 messages.\n");
+    EXPECT_EQ(r.err, in + ": no entries found\n");
     EXPECT_EQ(read_file(po), "");
 
     // An empty strings file converts to nothing as well.
@@ -395,7 +397,7 @@ TEST_F(Run, TellsEncodingsApart) {
         write_file(dir / "in.strings", bytes);
         run_result r = run_quorvel({dir / "in.strings", po});
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, bytes.size() <= 2 ? dir / "in.strings: no entries found\n" : "");
         EXPECT_EQ(read_file(po), bytes.size() <= 2 ? "" : po_text);
     }
 
@@ -411,11 +413,18 @@ TEST_F(Run, TellsEncodingsApart) {
 TEST_F(Run, ReadsAPipeWithoutTakingItsFirstBytes) {
     std::string fifo = dir / "fifo.strings";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    std::thread writer([&] { write_file(fifo, utf16("\"a\" = \"b\";\n")); });
-    run_result r = run_quorvel({fifo, po});
-    writer.join();
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_file(po), "msgid \"a\"\nmsgstr \"b\"\n");
+    // UTF-8 through a pipe is read as UTF-16 too: no entry, and the run says why.
+    std::tuple<std::string, const char *, std::string> runs[] = {
+        {utf16("\"a\" = \"b\";\n"), "msgid \"a\"\nmsgstr \"b\"\n", ""},
+        {"\"ab\" = \"b\";\n", "", fifo + ": no entries found (a pipe is read as UTF-16)\n"}};
+    for (auto &[bytes, po_text, err] : runs) {
+        std::thread writer([&, &bytes = bytes] { write_file(fifo, bytes); });
+        run_result r = run_quorvel({fifo, po});
+        writer.join();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(po), po_text);
+        EXPECT_EQ(r.err, err);
+    }
 }
 
 TEST_F(Run, ConvertsTheBundledExample) {
