@@ -5,18 +5,12 @@
 
 namespace {
 
-// Whether a PO file reads the escape of this byte as a strings file does:
-// \" \\ \n \t \r \a \b \f \v and octal.
-bool kept(char c) {
-    return c != '\0' && std::strchr("\"\\ntrabfv01234567", c) != nullptr;
-}
-
 // The first escape from p on that a PO file lacks or reads otherwise; end
 // where there is none.
 const char *foreign_escape(const char *p, const char *end) {
     while ((p = static_cast<const char *>(std::memchr(p, '\\', static_cast<size_t>(end - p)))) !=
                nullptr &&
-           kept(p[1]))
+           po_escape(p[1]))
         p += 2;
     return p != nullptr ? p : end;
 }
@@ -80,45 +74,45 @@ const char *rewrite(const char *p, char *out, size_t &size) {
     return next;
 }
 
-// Writes the line piece by piece: its text holds escapes to rewrite from
-// escape on, or is too long for the line buffer. Taken seldom, so kept apart
-// and small.
-#if defined(__GNUC__)
-__attribute__((cold, noinline))
-#endif
-void write_pieces(FILE *po, const char *what, const char *s, const char *end, const char *escape) {
-    std::fputs(what, po);
-    std::fwrite(" \"", 1, 2, po);
-    for (const char *p = s;; escape = foreign_escape(p, end)) {
-        std::fwrite(p, 1, static_cast<size_t>(escape - p), po);
-        if (escape == end)
-            break;
-        char out[4];
-        size_t size;
-        p = rewrite(escape, out, size);
-        std::fwrite(out, 1, size, po);
-    }
-    std::fwrite("\"\n", 1, 2, po);
-}
-
 } // namespace
+
+void po_text(char *s) {
+    char *end = s + std::strlen(s), *out = const_cast<char *>(foreign_escape(s, end));
+    // The text after each escape moves up to the end of what it became.
+    for (const char *p = out; p != end;) {
+        char bytes[4];
+        size_t size;
+        p = rewrite(p, bytes, size);
+        std::memcpy(out, bytes, size);
+        out += size;
+        const char *next = foreign_escape(p, end);
+        std::memmove(out, p, static_cast<size_t>(next - p));
+        out += next - p;
+        p = next;
+    }
+    *out = '\0';
+}
 
 void write_po(FILE *po, const char *what, const char *s) {
     size_t what_size = std::strlen(what), s_size = std::strlen(s);
-    const char *end = s + s_size, *escape = foreign_escape(s, end);
     // A line is put together here and handed to the stream in one call, which
     // costs less than parsing a format or calling the stream for each piece.
     char line[1024];
-    if (escape != end || what_size + s_size + 4 > sizeof line)
-        return write_pieces(po, what, s, end, escape);
-    char *out = line;
-    std::memcpy(out, what, what_size);
-    out += what_size;
-    *out++ = ' ';
-    *out++ = '"';
-    std::memcpy(out, s, s_size);
-    out += s_size;
-    *out++ = '"';
-    *out++ = '\n';
-    std::fwrite(line, 1, static_cast<size_t>(out - line), po);
+    if (what_size + s_size + 4 > sizeof line) {
+        std::fwrite(what, 1, what_size, po);
+        std::fwrite(" \"", 1, 2, po);
+        std::fwrite(s, 1, s_size, po);
+        std::fwrite("\"\n", 1, 2, po);
+        return;
+    }
+    char *end = line;
+    std::memcpy(end, what, what_size);
+    end += what_size;
+    *end++ = ' ';
+    *end++ = '"';
+    std::memcpy(end, s, s_size);
+    end += s_size;
+    *end++ = '"';
+    *end++ = '\n';
+    std::fwrite(line, 1, static_cast<size_t>(end - line), po);
 }

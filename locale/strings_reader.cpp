@@ -1,17 +1,20 @@
 // Strings reader: picks entries out of the converted text of a strings file.
 #include "strings_reader.h"
 
+#include "po_writer.h"
+
 #include <climits>
 #include <cstring>
 
 namespace {
 
 // Returns the unescaped double quote that closes the text starting at p, or
-// null when the line's text ends first. A backslash steps over the byte after
-// it. The quote is found first and backslashes before it after: strchr and
-// memchr are fast in every C library (musl's strpbrk goes byte by byte), and
-// most texts hold no backslash at all.
-char *closing_quote(char *p) {
+// null when the line's text ends first; escaped tells whether an escape that
+// PO lacks came first. A backslash steps over the byte after it. The quote is found
+// first and backslashes before it after: strchr and memchr are fast in every
+// C library (musl's strpbrk goes byte by byte), and most texts hold no
+// backslash at all. Inline: it is the heart of the hot path.
+inline char *closing_quote(char *p, bool &escaped) {
     for (;;) {
         char *quote = std::strchr(p, '"');
         if (quote == nullptr)
@@ -19,6 +22,7 @@ char *closing_quote(char *p) {
         auto *escape = static_cast<char *>(std::memchr(p, '\\', static_cast<size_t>(quote - p)));
         if (escape == nullptr)
             return quote;
+        escaped = escaped || !po_escape(escape[1]);
         // Past the escape and the byte it protects, at most the quote: the
         // text's zero byte lies beyond that.
         p = escape + 2;
@@ -40,34 +44,41 @@ struct pair {
 
 // Finds the pair without changing the line; false when it holds none.
 bool find_pair(char *line, pair &found) {
-    found.key_end = closing_quote(line + 1);
+    bool escaped = false;
+    found.key_end = closing_quote(line + 1, escaped);
     if (found.key_end == nullptr)
         return false;
     found.value = std::strchr(found.key_end + 1, '"');
     if (found.value == nullptr)
         return false;
-    found.value_end = closing_quote(found.value + 1);
+    found.value_end = closing_quote(found.value + 1, escaped);
     return found.value_end != nullptr;
 }
 
 // Picks the entry out of one line, in place; false when the line holds none.
-// The steps of find_pair, written out: this is the loop's hot path.
+// The steps of find_pair, written out: this is the loop's hot path. Only a
+// key or value with an escape that PO lacks is rewritten.
 bool scan_line(char *line, char **id, char **str) {
     if (line[0] != '"')
         return false;
-    char *key_end = closing_quote(line + 1);
+    bool key_escaped = false, value_escaped = false;
+    char *key_end = closing_quote(line + 1, key_escaped);
     if (key_end == nullptr)
         return false;
     char *value = std::strchr(key_end + 1, '"');
     if (value == nullptr)
         return false;
-    char *value_end = closing_quote(value + 1);
+    char *value_end = closing_quote(value + 1, value_escaped);
     if (value_end == nullptr)
         return false;
     *key_end = '\0';
     *value_end = '\0';
     *id = line + 1;
     *str = value + 1;
+    if (key_escaped)
+        po_text(*id);
+    if (value_escaped)
+        po_text(*str);
     return true;
 }
 

@@ -20,9 +20,9 @@
 // form "key" = "value"; whose first byte is the key's opening quote (after a
 // UTF-8 byte-order mark, which converters may hand on at the start). The
 // closing quotes are overwritten with zero bytes; id and str are set to the key
-// and the value inside buffer, valid until the next call. Backslash sequences
-// are kept as they stand. A line longer than bufsize - 1 bytes, its newline
-// included, is scanned in its first bufsize - 1 bytes only; the rest of it is
+// and the value inside buffer, valid until the next call, each made PO text
+// (po_text): its escapes kept where a PO file reads them alike. A line longer than bufsize - 1
+// bytes, its newline included, is scanned in its first bufsize - 1 bytes only; the rest of it is
 // passed over. Returns nonzero for an entry, zero at the end of the stream or
 // on a read error (ferror tells which). The stream is read without taking its
 // lock: it must not be shared with another thread.

@@ -84,6 +84,8 @@ TEST(ReadStrings, KeepsEscapesAsTheyStand) {
     EXPECT_EQ(scan(R"("line\n" = "Zeile\n";)"), one(R"(line\n)", R"(Zeile\n)"));
     // The first backslash steps over the second, so the quote closes the key.
     EXPECT_EQ(scan(R"("dir\\" = "Ordner\\";)"), one(R"(dir\\)", R"(Ordner\\)"));
+    // Those that PO lacks become PO text.
+    EXPECT_EQ(scan(R"("Don\'t" = "\U00e9\"";)"), one("Don't", R"(é\")"));
 }
 
 TEST(ReadStrings, GapBetweenKeyAndValueHasNoEscapes) {
