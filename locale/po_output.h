@@ -12,9 +12,9 @@
 // file, and put in its place only at commit, so that a failed or interrupted
 // run leaves the PO file, or its absence, as it was. The tool finds the PO
 // file as the kernel would for the same user, and holds it, and the folder
-// its name lies in, from open to commit: a symbolic link or another user's
-// file in a sticky world-writable folder is refused, and a name that no
-// longer names the file looked at fails the commit. The temporary file takes
+// its name lies in, from open to commit: in a sticky world-writable folder a
+// symbolic link or file that neither the user nor the folder's owner owns is
+// refused, and a name that no longer names the file looked at fails the run. The temporary file takes
 // the PO file's name by rename where it can stand for the old file in full:
 // the same owner, mode and extended attributes. Otherwise (the file has more
 // than one name, standard output or error writes to it, its folder takes no
@@ -58,7 +58,7 @@ class po_output {
     int find(const char *path);
     // Follows a link of /proc to the file it stands for, which has no name.
     int open_unnamed();
-    // Opens the PO file that find found; fails if it is no longer there.
+    // Opens the PO file that find found; fails where another took its name.
     int open_named();
     // Makes the temporary file in folder; the mode is what open gives a new
     // file with it.

@@ -9,10 +9,10 @@
 namespace {
 
 // Returns the unescaped double quote that closes the text starting at p, or
-// null when the line's text ends first; escaped tells whether an escape that
-// PO lacks came first. A backslash steps over the byte after it. The quote is found
-// first and backslashes before it after: strchr and memchr are fast in every
-// C library (musl's strpbrk goes byte by byte), and most texts hold no
+// null when the line's text ends first; sets escaped where an escape that PO
+// lacks comes first. A backslash steps over the byte after it. The quote is
+// found first and backslashes before it after: strchr and memchr are fast in
+// every C library (musl's strpbrk goes byte by byte), and most texts hold no
 // backslash at all. Inline: it is the heart of the hot path.
 inline char *closing_quote(char *p, bool &escaped) {
     for (;;) {
