@@ -14,15 +14,15 @@
 // file as the kernel would for the same user, and holds it, and the folder
 // its name lies in, from open to commit: in a sticky world-writable folder a
 // symbolic link or file that neither the user nor the folder's owner owns is
-// refused, and a name that no longer names the file looked at fails the run. The temporary file takes
-// the PO file's name by rename where it can stand for the old file in full:
-// the same owner, mode and extended attributes. Otherwise (the file has more
-// than one name, standard output or error writes to it, its folder takes no
-// new file or its attributes cannot all be given) it is copied over the PO
-// file at commit, under a lock and into space reserved first, which keeps
-// the file itself; the temporary file then lies in $TMPDIR or /tmp if it
-// cannot lie beside it. Anything that is not a regular file (a device, a
-// FIFO) is written to as the run goes.
+// refused, and a name that no longer names the file looked at fails the run.
+// The temporary file takes the PO file's name by rename where it can stand
+// for the old file in full: the same owner, mode and extended attributes.
+// Otherwise (the file has more than one name, standard output or error writes
+// to it, its folder takes no new file or its attributes cannot all be given)
+// it is copied over the PO file at commit, under a lock and into room
+// reserved first, which keeps the file itself; the temporary file then lies
+// in $TMPDIR or /tmp if it cannot lie beside it. Anything that is not a
+// regular file (a device, a FIFO) is written to as the run goes.
 class po_output {
   public:
     po_output() = default;
