@@ -1,7 +1,6 @@
 // Interrupts: cleaning up after SIGINT, SIGTERM and SIGHUP.
 #include "interrupt.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {

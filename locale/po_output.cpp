@@ -378,7 +378,10 @@ int po_output::commit() {
     if (std::fclose(stream_) == EOF && err == 0)
         err = errno;
     stream_ = nullptr;
-    error_path_ = path_;
+    // From here on, failures are the PO file's; a failed flush above is still
+    // the temporary file's, wherever that lies.
+    if (err == 0)
+        error_path_ = path_;
     // Given once the catalogue is written: a write clears the set-ID bits.
     if (err == 0 && rename_ && po_ != -1 && !keep_owner_and_mode(data, po_, st_))
         rename_ = false;
