@@ -3,6 +3,7 @@
 
 #include "interrupt.h"
 #include "message.h"
+#include "po_writer.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -39,7 +40,7 @@ int strings_source::open(const char *path) {
         return err;
     }
     // Only a regular file is read ahead: a pipe's bytes would be gone.
-    unsigned char head[4];
+    char head[512];
     ssize_t got = 0;
     if (regular()) {
         while ((got = pread(fd_, head, sizeof head, 0)) == -1 && errno == EINTR)
@@ -49,7 +50,9 @@ int strings_source::open(const char *path) {
             close();
             return err;
         }
-        encoding_ = source_encoding(head, static_cast<size_t>(got));
+        encoding_ =
+            source_encoding(reinterpret_cast<unsigned char *>(head), static_cast<size_t>(got));
+        po_ = kind_of_text(head, static_cast<size_t>(got)) == text_kind::po;
     }
     return 0;
 }

@@ -29,6 +29,8 @@ class strings_source {
     int fd() const { return fd_; }
     const struct stat &status() const { return st_; }
     const char *encoding() const { return encoding_; }
+    // Whether the file reads as a PO file, as where the two paths are swapped.
+    bool reads_as_po() const { return po_; }
 
   private:
     void close();
@@ -36,6 +38,7 @@ class strings_source {
     int fd_ = -1;
     struct stat st_ = {};
     const char *encoding_ = "utf-16";
+    bool po_ = false;
 };
 
 class converter {

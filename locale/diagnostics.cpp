@@ -32,6 +32,14 @@ const char *message(passed_over why) {
         return "entry does not begin its line: line passed over";
     case passed_over::unquoted_key:
         return "key not quoted: line passed over";
+    case passed_over::key_begins_with_newline:
+        return "the key begins with a newline and the value does not: msgfmt refuses such a pair";
+    case passed_over::value_begins_with_newline:
+        return "the value begins with a newline and the key does not: msgfmt refuses such a pair";
+    case passed_over::key_ends_with_newline:
+        return "the key ends with a newline and the value does not: msgfmt refuses such a pair";
+    case passed_over::value_ends_with_newline:
+        return "the value ends with a newline and the key does not: msgfmt refuses such a pair";
     case passed_over::too_long:
         break;
     }
@@ -81,5 +89,6 @@ void diagnostics::finish(bool converted, const strings_position &read, long long
     if (hidden_ > 0)
         warn({path_, ": ", decimal(hidden_).str(), " more lines passed over\n"});
     if (converted && read.line > 0 && entries == 0 && shown_ == 0 && !quiet_)
-        warn({path_, ": no entries found", piped ? " (a pipe is read as UTF-16)\n" : "\n"});
+        warn({path_, read.property_list ? ": an XML property list, not read" : "",
+              ": no entries found", piped ? " (a pipe is read as UTF-16)\n" : "\n"});
 }

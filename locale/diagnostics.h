@@ -1,5 +1,6 @@
-// Diagnostics: the lines of a strings file that the reader passed over,
-// told on standard error in the form of compilers and gettext's tools.
+// Diagnostics: the lines of a strings file that the reader passed over, and
+// the pairs that msgfmt would refuse, told on standard error in the form of
+// compilers and gettext's tools.
 #ifndef QUORVEL_DIAGNOSTICS_H
 #define QUORVEL_DIAGNOSTICS_H
 
@@ -27,7 +28,8 @@ class diagnostics {
     // was converted in full, then how many lines were passed over beyond the
     // cap. A line that a failed conversion cut off is no fault of the file.
     // Where lines were read but none held an entry or was told of, says that
-    // nothing was found; piped: the text came from a pipe, read as UTF-16.
+    // nothing was found, and why where the text is an XML property list;
+    // piped: the text came from a pipe, read as UTF-16.
     void finish(bool converted, const strings_position &read, long long entries, bool piped);
 
   private:

@@ -1,6 +1,8 @@
 // The PO output: a temporary file renamed or copied over the PO file at the end.
 #include "po_output.h"
 
+#include "po_writer.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -149,6 +151,21 @@ bool keep_owner_and_mode(int fd, int old, const struct stat &st) {
     return keep_attributes(fd, old);
 }
 
+// Opens a file for writing, and for reading too where it may be read and
+// read_too is set, so that what it holds can be looked at.
+int open_for_writing(int folder, const char *name, int flags, bool read_too) {
+    int fd = read_too ? openat(folder, name, O_RDWR | flags) : -1;
+    return fd != -1 || (read_too && errno != EACCES) ? fd : openat(folder, name, O_WRONLY | flags);
+}
+
+// Whether a regular file holds text that is not a PO catalogue, which the
+// tool must not replace; one that cannot be read is taken as one.
+bool holds_other_text(int fd) {
+    char head[512];
+    ssize_t got = pread(fd, head, sizeof head, 0);
+    return got > 0 && kind_of_text(head, static_cast<size_t>(got)) == text_kind::other;
+}
+
 // Whether a refused rename may still be done as a copy over the file: it is
 // of another user in a sticky folder, or a mount point.
 bool refused(int err) {
@@ -219,6 +236,10 @@ int po_output::open(const char *path) {
         return err;
     shares_stdout_ = same_file(STDOUT_FILENO, st_);
     shares_stderr_ = same_file(STDERR_FILENO, st_);
+    if (S_ISREG(st_.st_mode) && holds_other_text(po_)) {
+        note_ = "not a PO file; not overwritten (is the strings file named first?)";
+        return -1;
+    }
     if (!S_ISREG(st_.st_mode)) {
         stream_ = fdopen(po_, "w");
         if (stream_ == nullptr)
@@ -288,7 +309,7 @@ int po_output::find(const char *path) {
 }
 
 int po_output::open_unnamed() {
-    po_ = openat(folder_, name_, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    po_ = open_for_writing(folder_, name_, O_NOCTTY | O_CLOEXEC, true);
     if (po_ == -1)
         return errno;
     close(folder_);
@@ -301,7 +322,7 @@ int po_output::open_named() {
         return EACCES;
     // Opened now, so that a file that cannot be written fails before anything
     // else is done, and held: this is the file written, or replaced.
-    po_ = openat(folder_, name_, O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    po_ = open_for_writing(folder_, name_, O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, S_ISREG(st_.st_mode));
     if (po_ == -1)
         return errno == ELOOP ? changed() : errno;
     struct stat now;

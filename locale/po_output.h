@@ -30,8 +30,9 @@ class po_output {
     po_output(const po_output &) = delete;
     po_output &operator=(const po_output &) = delete;
 
-    // Returns 0, or the errno value that keeps the PO file from being written;
-    // then nothing has been created or changed.
+    // Returns 0, or the errno value that keeps the PO file from being written,
+    // or -1 for a file that holds other text than a catalogue (note() says
+    // so), which is never replaced; then nothing has been created or changed.
     int open(const char *path);
 
     FILE *stream() const { return stream_; }

@@ -2,6 +2,7 @@
 #include "po_writer.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -76,7 +77,7 @@ const char *rewrite(const char *p, char *out, size_t &size) {
 
 } // namespace
 
-void po_text(char *s) {
+char *po_text(char *s) {
     char *end = s + std::strlen(s), *out = const_cast<char *>(foreign_escape(s, end));
     // The text after each escape moves up to the end of what it became.
     for (const char *p = out; p != end;) {
@@ -91,6 +92,32 @@ void po_text(char *s) {
         p = next;
     }
     *out = '\0';
+    return out;
+}
+
+text_kind kind_of_text(const char *head, size_t size) {
+    const char *p = head, *end = head + size;
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (std::memchr(head, '\0', size) != nullptr ||
+        (size >= 2 &&
+         ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))))
+        return text_kind::other;
+    if (size >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
+        p += 3;
+    while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r'))
+        p++;
+    if (p == end)
+        return text_kind::blank;
+    if (*p == '#')
+        return text_kind::po;
+    // msgctxt, msgid and msgstr, and the plural forms msgid_plural and msgstr[N].
+    for (const char *keyword : {"msgctxt", "msgid", "msgstr"}) {
+        size_t n = std::strlen(keyword);
+        if (static_cast<size_t>(end - p) > n && std::memcmp(p, keyword, n) == 0 &&
+            std::strchr(" \t[_", p[n]) != nullptr)
+            return text_kind::po;
+    }
+    return text_kind::other;
 }
 
 void write_po(FILE *po, const char *what, const char *s) {

@@ -2,6 +2,7 @@
 #ifndef QUORVEL_PO_WRITER_H
 #define QUORVEL_PO_WRITER_H
 
+#include <cstddef>
 #include <cstdio>
 
 // Writes one PO line: the keyword what, a blank and s in double quotes. The
@@ -32,7 +33,14 @@ inline bool po_escape(char c) {
 // a PO file reads alike (\" \\ \n \t \r \a \b \f \v and octal) stay; the others
 // become what the strings file means by them: \U and one to four hex digits
 // a UTF-16 code unit, anything else the character after the backslash. The
-// text never grows.
-void po_text(char *s);
+// text never grows; returns its new end, the zero byte.
+char *po_text(char *s);
+
+// What the first bytes of a file tell of it: nothing (no line but blank ones),
+// that it is a PO file (its first line that is not blank is a # comment or
+// begins with a PO keyword), or that it is other text (it holds a zero byte,
+// begins with a UTF-16 or UTF-32 byte-order mark, or begins otherwise).
+enum class text_kind { blank, po, other };
+text_kind kind_of_text(const char *head, size_t size);
 
 #endif

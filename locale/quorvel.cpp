@@ -46,12 +46,13 @@ bool same_file(const struct stat &in, const char *path) {
            in.st_ino == out.st_ino;
 }
 
-// Reports a failure in the perror form, with a note where one is given, and
-// an empty path shown as ''; returns the exit status.
+// Reports a failure in the perror form, with a note where one is given (a
+// note alone where err is not an errno value), and an empty path shown as
+// ''; returns the exit status.
 int fail(const char *path, int err, const char *note = nullptr) {
     if (!quiet)
-        put(stderr, {*path != '\0' ? path : "''", ": ", std::strerror(err),
-                     note != nullptr ? ": " : "", note != nullptr ? note : "", "\n"});
+        put(stderr, {*path != '\0' ? path : "''", ": ", err > 0 ? std::strerror(err) : "",
+                     err > 0 && note != nullptr ? ": " : "", note != nullptr ? note : "", "\n"});
     return 1;
 }
 
@@ -95,10 +96,10 @@ int main(int argc, char *argv[]) {
     strings_source source;
     if (int err = source.open(strings_path))
         return fail(strings_path, err);
-    if (same_file(source.status(), po_path)) {
-        put(stderr, {po_path, ": is the strings file itself; not overwritten\n"});
-        return 1;
-    }
+    if (same_file(source.status(), po_path))
+        return fail(po_path, 0, "is the strings file itself; not overwritten");
+    if (source.reads_as_po())
+        return fail(strings_path, 0, "a PO file, not a strings file: the strings file comes first");
 
     catch_interrupts();
     converter strings;

@@ -3,7 +3,6 @@
 
 #include "po_writer.h"
 
-#include <climits>
 #include <cstring>
 
 namespace {
@@ -57,8 +56,9 @@ bool find_pair(char *line, pair &found) {
 
 // Picks the entry out of one line, in place; false when the line holds none.
 // The steps of find_pair, written out: this is the loop's hot path. Only a
-// key or value with an escape that PO lacks is rewritten.
-bool scan_line(char *line, char **id, char **str) {
+// key or value with an escape that PO lacks is rewritten. The ends of the
+// key and the value, their zero bytes, go to ends.
+bool scan_line(char *line, char **id, char **str, char *(&ends)[2]) {
     if (line[0] != '"')
         return false;
     bool key_escaped = false, value_escaped = false;
@@ -75,11 +75,36 @@ bool scan_line(char *line, char **id, char **str) {
     *value_end = '\0';
     *id = line + 1;
     *str = value + 1;
-    if (key_escaped)
-        po_text(*id);
-    if (value_escaped)
-        po_text(*str);
+    ends[0] = key_escaped ? po_text(*id) : key_end;
+    ends[1] = value_escaped ? po_text(*str) : value_end;
     return true;
+}
+
+// Whether a PO text ends with the escape \n: an odd number of backslashes
+// stands before its last n.
+bool ends_with_newline(const char *s, const char *end) {
+    const char *p = end - 1;
+    if (p <= s || *p != 'n')
+        return false;
+    while (p > s && p[-1] == '\\')
+        p--;
+    return (end - 1 - p) % 2 == 1;
+}
+
+// Tells whether msgfmt refuses a pair, as it does one whose key and value
+// differ in a leading or trailing newline, and why. An empty key is the
+// catalogue's header, an empty value an untranslated pair: neither is checked.
+bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2], passed_over &why) {
+    if (*id == '\0' || *str == '\0')
+        return false;
+    bool key_begins = id[0] == '\\' && id[1] == 'n', value_begins = str[0] == '\\' && str[1] == 'n';
+    bool key_ends = ends_with_newline(id, ends[0]), value_ends = ends_with_newline(str, ends[1]);
+    if (key_begins != value_begins)
+        why = key_begins ? passed_over::key_begins_with_newline
+                         : passed_over::value_begins_with_newline;
+    else if (key_ends != value_ends)
+        why = key_ends ? passed_over::key_ends_with_newline : passed_over::value_ends_with_newline;
+    return key_begins != value_begins || key_ends != value_ends;
 }
 
 // The bytes of a bare key: letters, digits and _ $ + / : . - (the range from
@@ -126,28 +151,56 @@ bool looks_meant(char *line, passed_over &why) {
     return *skip_blanks(p) == '"';
 }
 
-// Tells whether the line goes on past a full buffer. The buffer's last byte
-// was set to a newline before the read: only a full piece puts its
-// terminating zero there, and one whose last byte is a newline, or that the
-// stream ends after, holds the whole line. A zero byte in the text cannot
-// mislead this.
-bool goes_on(FILE *strings, const char *buffer, size_t bufsize) {
-    if (buffer[bufsize - 1] != '\0' || buffer[bufsize - 2] == '\n')
-        return false;
-    int next = getc_unlocked(strings);
-    if (next == EOF)
-        return false;
-    ungetc(next, strings);
-    return true;
+// Whether a line that holds no entry opens an XML property list, the other
+// form that the platform reads strings files in.
+bool opens_property_list(const char *line) {
+    return std::strncmp(line, "<plist", 6) == 0 || std::strncmp(line, "<!DOCTYPE plist", 15) == 0;
 }
 
-// Passes over the rest of a line without touching the buffer, which may
-// still hold the entry of its first piece.
-void skip_line(FILE *strings) {
-    int c;
-    do
+// How a line read into the buffer ended.
+enum class line_end {
+    whole,    // at its line end, kept in the buffer
+    cut,      // at the end of the stream, without a line end
+    too_long, // past the buffer; the rest of it has been passed over
+};
+
+// Passes over the line end that c begins: LF, CR LF or a lone CR.
+void end_line(FILE *strings, int c) {
+    if (c == '\r' && (c = getc_unlocked(strings)) != '\n' && c != EOF)
+        ungetc(c, strings);
+}
+
+// Reads the line whose first byte is c into buffer: at most bufsize - 1
+// bytes, its line end included where that fits, and a zero byte. A line ends
+// at LF, CR LF or a lone CR, the classic Mac OS line end. Byte by byte, which
+// costs no more than fgets and stops at either end without reading past it.
+line_end read_line(FILE *strings, int c, char *buffer, size_t bufsize) {
+    char *p = buffer, *last = buffer + bufsize - 1;
+    while (p < last && c != '\n' && c != '\r' && c != EOF) {
+        *p++ = static_cast<char>(c);
         c = getc_unlocked(strings);
-    while (c != EOF && c != '\n');
+    }
+    line_end end = line_end::whole;
+    if (c == EOF) {
+        end = line_end::cut;
+    } else if (p == last) {
+        while (c != '\n' && c != '\r' && c != EOF)
+            c = getc_unlocked(strings);
+        end_line(strings, c);
+        end = line_end::too_long;
+    } else {
+        *p++ = static_cast<char>(c);
+        if (c == '\r' && (c = getc_unlocked(strings)) == '\n') {
+            if (p < last)
+                *p++ = '\n';
+            else
+                end = line_end::too_long;
+        } else if (c != EOF && c != '\n') {
+            ungetc(c, strings);
+        }
+    }
+    *p = '\0';
+    return end;
 }
 
 } // namespace
@@ -160,35 +213,31 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                  strings_position *position) {
     if (bufsize < 2)
         return 0;
-    // Room for the rest of a line after its first byte, the zero included.
-    int rest = bufsize > INT_MAX ? INT_MAX : static_cast<int>(bufsize - 1);
     long long line = position != nullptr ? position->line : 0;
     bool tell = position != nullptr && position->passed != nullptr;
     for (;;) {
-        // The first byte is taken alone: an empty line then costs no copy and
-        // no library call. The rest of the line follows it into the buffer.
+        // The first byte is taken alone: an empty line then costs no copy.
         int first = getc_unlocked(strings);
         if (first == EOF)
             break;
         line++;
-        if (first == '\n')
+        if (first == '\n' || first == '\r') {
+            end_line(strings, first);
             continue;
-        buffer[bufsize - 1] = '\n';
-        buffer[0] = static_cast<char>(first);
-        if (rest < 2 || std::fgets(buffer + 1, rest, strings) == nullptr)
-            buffer[1] = '\0';
-        bool too_long = goes_on(strings, buffer, bufsize);
+        }
+        line_end end = read_line(strings, first, buffer, bufsize);
 
         char *text = skip_bom(buffer);
-        bool entry = scan_line(text, id, str);
+        char *ends[2];
+        bool entry = scan_line(text, id, str, ends);
         passed_over why = passed_over::too_long;
-        if (tell && (too_long || (!entry && looks_meant(text, why)))) {
+        if (tell && (end == line_end::too_long ||
+                     (entry ? refused_by_msgfmt(*id, *str, ends, why) : looks_meant(text, why)))) {
             position->line = line;
-            position->passed(position->context, line, why,
-                             std::feof(strings) != 0 || std::ferror(strings) != 0);
+            position->passed(position->context, line, why, end == line_end::cut);
         }
-        if (too_long)
-            skip_line(strings);
+        if (position != nullptr && !entry && *text == '<' && opens_property_list(text))
+            position->property_list = true;
         if (entry) {
             if (position != nullptr)
                 position->line = line;

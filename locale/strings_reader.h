@@ -18,25 +18,31 @@
 
 // Reads lines from strings into buffer until one holds an entry, a line of the
 // form "key" = "value"; whose first byte is the key's opening quote (after a
-// UTF-8 byte-order mark, which converters may hand on at the start). The
-// closing quotes are overwritten with zero bytes; id and str are set to the key
-// and the value inside buffer, valid until the next call, each made PO text
-// (po_text): its escapes kept where a PO file reads them alike. A line longer than bufsize - 1
-// bytes, its newline included, is scanned in its first bufsize - 1 bytes only; the rest of it is
-// passed over. Returns nonzero for an entry, zero at the end of the stream or
-// on a read error (ferror tells which). The stream is read without taking its
-// lock: it must not be shared with another thread.
+// UTF-8 byte-order mark, which converters may hand on at the start). A line
+// ends at LF, CR LF or a lone CR. The closing quotes are overwritten with
+// zero bytes; id and str are set to the key and the value inside buffer,
+// valid until the next call, each made PO text (po_text): its escapes kept
+// where a PO file reads them alike. A line longer than bufsize - 1 bytes, its
+// line end included, is scanned in its first bufsize - 1 bytes only; the rest
+// of it is passed over. Returns nonzero for an entry, zero at the end of the
+// stream or on a read error (ferror tells which). The stream is read without
+// taking its lock: it must not be shared with another thread.
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str)
     QUORVEL_BUFFER(2, 3);
 
-// Why a line that looks as if it was meant to hold an entry yields none.
+// Why a line that looks as if it was meant to hold an entry yields none; or,
+// for the last four, why msgfmt refuses the pair it yields, which is kept.
 enum class passed_over {
-    key_not_closed,   // begins with a quote, but the key does not end on the line
-    no_value,         // a key, but no quote opens a value after it
-    value_not_closed, // the value does not end on the line
-    indented,         // a whole entry, after blanks or tabs
-    unquoted_key,     // a bare word for a key: Name = "value";
-    too_long,         // longer than the buffer: entries in it may be lost
+    key_not_closed,            // begins with a quote, but the key does not end on the line
+    no_value,                  // a key, but no quote opens a value after it
+    value_not_closed,          // the value does not end on the line
+    indented,                  // a whole entry, after blanks or tabs
+    unquoted_key,              // a bare word for a key: Name = "value";
+    too_long,                  // longer than the buffer: entries in it may be lost
+    key_begins_with_newline,   // the key begins with \n, the value does not
+    value_begins_with_newline, // the value begins with \n, the key does not
+    key_ends_with_newline,     // the key ends with \n, the value does not
+    value_ends_with_newline,   // the value ends with \n, the key does not
 };
 
 // The reader's place in the text, and whom it tells of passed-over lines.
@@ -46,10 +52,12 @@ struct strings_position {
     long long line = 0; // the number of the line read last, from 1
     void (*passed)(void *context, long long line, passed_over why, bool cut) = nullptr;
     void *context = nullptr;
+    bool property_list = false; // a line that opens an XML property list was read
 };
 
 // As above, also counting lines in position and calling position->passed,
-// where set, for every line passed over that looks meant to hold an entry.
+// where set, for every line passed over that looks meant to hold an entry and
+// every pair that msgfmt would refuse.
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
                  strings_position *position) QUORVEL_BUFFER(2, 3);
 

@@ -56,7 +56,7 @@ expected_run read_as_the_tool_should(const std::vector<unsigned> &text) {
     size_t i = 0, n = text.size();
     for (long line = 1; i < n; line++) {
         size_t stop = i;
-        while (stop < n && text[stop] != '\n' && text[stop] != 0)
+        while (stop < n && text[stop] != '\n' && text[stop] != '\r' && text[stop] != 0)
             stop++;
         auto closing = [&](size_t p) {
             for (; p < stop; p++) {
@@ -67,20 +67,30 @@ expected_run read_as_the_tool_should(const std::vector<unsigned> &text) {
             }
             return stop;
         };
-        // Where a pair that opens at p fails, or stop for a whole pair.
+        // Where a pair that opens at p fails, or n for a whole pair.
+        size_t key_end = 0, value = 0, value_end = 0;
         auto pair = [&](size_t p, const char **why) {
-            size_t key_end = closing(p + 1);
+            key_end = closing(p + 1);
             *why = "key not closed";
             if (key_end == stop)
                 return key_end;
-            size_t value = key_end + 1;
+            value = key_end + 1;
             while (value < stop && text[value] != '"')
                 value++;
             *why = "no value after the key";
             if (value == stop)
                 return value;
             *why = "value not closed";
-            return closing(value + 1) < stop ? n : stop;
+            value_end = closing(value + 1);
+            return value_end < stop ? n : stop;
+        };
+        // Whether the text from a to b ends (else begins) with the escape \n.
+        auto newline = [&](size_t a, size_t b, bool at_end) {
+            size_t slashes = 0;
+            while (at_end && b - a >= slashes + 2 && text[b - 2 - slashes] == '\\')
+                slashes++;
+            return at_end ? b > a && text[b - 1] == 'n' && slashes % 2 == 1
+                          : b - a >= 2 && text[a] == '\\' && text[a + 1] == 'n';
         };
         auto blanks = [&](size_t p) {
             while (p < stop && (text[p] == ' ' || text[p] == '\t'))
@@ -94,9 +104,20 @@ expected_run read_as_the_tool_should(const std::vector<unsigned> &text) {
         const char *why = nullptr;
         size_t start = blanks(i);
         if (i < stop && text[i] == '"') {
-            if (pair(i, &why) == n)
+            if (pair(i, &why) == n) {
                 run.entries++;
-            else
+                for (bool at_end : {false, true}) {
+                    bool key = newline(i + 1, key_end, at_end);
+                    if (key_end > i + 1 && value_end > value + 1 &&
+                        key != newline(value + 1, value_end, at_end)) {
+                        run.notes.push_back(
+                            std::to_string(line) + ": the " + (key ? "key" : "value") +
+                            (at_end ? " ends" : " begins") + " with a newline and the " +
+                            (key ? "value" : "key") + " does not: msgfmt refuses such a pair");
+                        break;
+                    }
+                }
+            } else
                 run.notes.push_back(std::to_string(line) + ": " + why);
         } else if (start > i && start < stop && text[start] == '"' && pair(start, &why) == n) {
             run.notes.push_back(std::to_string(line) + ": entry does not begin its line");
@@ -108,9 +129,9 @@ expected_run read_as_the_tool_should(const std::vector<unsigned> &text) {
                 (p = blanks(p + 1)) < stop && text[p] == '"')
                 run.notes.push_back(std::to_string(line) + ": key not quoted");
         }
-        while (stop < n && text[stop] != '\n')
+        while (stop < n && text[stop] != '\n' && text[stop] != '\r')
             stop++;
-        i = stop + 1;
+        i = stop + (stop + 1 < n && text[stop] == '\r' && text[stop + 1] == '\n' ? 2 : 1);
     }
     return run;
 }

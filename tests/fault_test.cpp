@@ -86,7 +86,9 @@ TEST_F(Faults, GarbageEndsInASummaryOrAFailure) {
         if (r.status == 0)
             EXPECT_EQ(r.out, po + ": " + std::to_string(written) + " messages.\n");
         else
-            EXPECT_NE(r.err.find(": conversion failed: "), std::string::npos) << r.err;
+            EXPECT_TRUE(r.err.find(": conversion failed: ") != std::string::npos ||
+                        r.err.find(": a PO file, not a strings file") != std::string::npos)
+                << r.err;
         EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status;
     }
 }
@@ -155,7 +157,6 @@ TEST_F(Faults, LinesAtTheBuffersEdge) {
 }
 
 TEST_F(Faults, LongLineMakesNoEntryFromItsMiddle) {
-    // Also a whole file with classic Mac line ends: one long line.
     std::string comment =
         "/* " + std::string(8188, 'x') + "\"injected\" = \"from a comment\"; */\n";
     std::string in = strings("\"a\" = \"b\";\n" + comment + "\"c\" = \"d\";\n");
@@ -169,14 +170,17 @@ TEST_F(Faults, LongLineMakesNoEntryFromItsMiddle) {
 TEST_F(Faults, PassedOverLinesAreCappedAndNeverFatal) {
     // Each reason, as the manual names it.
     std::string why =
-        strings("\"open key = x;\n\"no value\" = ;\n\"open value\" = \"x;\n \"a\" = \"b\";\n",
+        strings("\"open key = x;\n\"no value\" = ;\n\"open value\" = \"x;\n \"a\" = \"b\";\n"
+                "\"\\nKey\" = \"b\";\n",
                 "why.strings");
     EXPECT_EQ(
         run_quorvel({why, po}).err,
         why + ":1: key not closed: line passed over\n" + why +
             ":2: no value after the key: line passed over\n" + why +
             ":3: value not closed: line passed over (a value cannot go on over several lines)\n" +
-            why + ":4: entry does not begin its line: line passed over\n");
+            why + ":4: entry does not begin its line: line passed over\n" + why +
+            ":5: the key begins with a newline and the value does not: msgfmt refuses such a "
+            "pair\n");
     std::string text = "\"a\" = \"b\";\n";
     for (int i = 0; i < 150; i++)
         text += "Key" + std::to_string(i) + " = \"v\";\n";

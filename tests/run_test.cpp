@@ -15,6 +15,10 @@
 namespace {
 
 const char usage[] = "Usage: quorvel filename.strings filename.po\n";
+// A catalogue as gettext's tools write one, with comments and a header.
+const char old_po[] =
+    "# German translations.\n#\nmsgid \"\"\nmsgstr \"\"\n"
+    "\"Content-Type: text/plain; charset=UTF-8\\n\"\n\nmsgid \"old\"\nmsgstr \"alt\"\n";
 
 struct Run : tool_test {};
 
@@ -186,13 +190,13 @@ TEST_F(Run, ReplacedPoFileKeepsModeOwnerAndLinks) {
     // A link stays a link to the file that was replaced; a file with a second
     // name is written in place, so both names show the new catalogue.
     std::string real = dir / "real.po", link = dir / "link.po", second = dir / "second.po";
-    write_file(real, "old");
+    write_file(real, old_po);
     ASSERT_EQ(symlink("real.po", link.c_str()), 0);
     ASSERT_EQ(run_quorvel({in, link}).status, 0);
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(read_file(real), catalogue);
-    write_file(real, "old");
+    write_file(real, old_po);
     ASSERT_EQ(::link(real.c_str(), second.c_str()), 0);
     ASSERT_EQ(run_quorvel({in, real}).status, 0);
     EXPECT_EQ(read_file(second), catalogue);
@@ -243,7 +247,7 @@ TEST_F(Run, InterruptStopsTheConverterAndKeepsTheOldPo) {
             if (ignored && wrapped("qemu"))
                 continue;
             SCOPED_TRACE(std::string(name) + (ignored ? ", ignored" : ""));
-            write_file(po, "old");
+            write_file(po, old_po);
             std::remove(pid_file.c_str());
             // The writer keeps the pipe open, so the converter never ends by
             // itself.
@@ -272,7 +276,7 @@ TEST_F(Run, InterruptStopsTheConverterAndKeepsTheOldPo) {
             };
             run_result r = run_quorvel({fifo, po}, options);
             EXPECT_EQ(r.status, ignored ? 0 : -sig);
-            EXPECT_EQ(read_file(po), ignored ? "msgid \"a\"\nmsgstr \"b\"\n" : "old");
+            EXPECT_EQ(read_file(po), ignored ? "msgid \"a\"\nmsgstr \"b\"\n" : old_po);
             EXPECT_EQ(hidden_files(dir.path), std::vector<std::string>{});
             EXPECT_TRUE(none_left_running());
             if (!ignored)
@@ -362,21 +366,40 @@ TEST_F(Run, ExistingPoFileIsRewritten) {
     EXPECT_EQ(r.err, in + ": no entries found\n");
     EXPECT_EQ(read_file(po), "");
 
-    // An empty strings file converts to nothing as well.
+    // An empty strings file converts to nothing as well; an XML property list
+    // is named for what it is.
     write_file(in, "");
     EXPECT_EQ(run_quorvel({in, po}).out, po + ": 0 messages.\n");
+    write_file(in, "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict/>\n</plist>\n");
+    EXPECT_EQ(run_quorvel({in, po}).err,
+              in + ": an XML property list, not read: no entries found\n");
 }
 
 TEST_F(Run, RefusesToOverwriteTheStringsFile) {
-    std::string in = strings("\"a\" = \"b\";\n");
-    std::string before = read_file(in), symbolic = dir / "link.po";
+    std::string in = strings("\"a\" = \"b\";\n"), symbolic = dir / "link.po";
+    std::string utf8 = dir / "utf8.strings", de = dir / "de.po";
     ASSERT_EQ(link(in.c_str(), po.c_str()), 0);
     ASSERT_EQ(symlink(in.c_str(), symbolic.c_str()), 0);
-    for (auto &path : {po, symbolic}) {
-        run_result r = run_quorvel({in, path});
+    write_file(utf8, "/* UTF-8 */\n\"x\" = \"y\";\n");
+    write_file(de, old_po);
+    const std::string swapped = ": a PO file, not a strings file: the strings file comes first\n",
+                      not_po =
+                          ": not a PO file; not overwritten (is the strings file named first?)\n";
+    std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{in, po}, po + ": is the strings file itself; not overwritten\n"},
+        {{in, symbolic}, symbolic + ": is the strings file itself; not overwritten\n"},
+        {{de, in}, de + swapped},
+        {{de, dir / "new.strings"}, de + swapped},
+        {{utf8, in}, in + not_po},
+        {{in, utf8}, utf8 + not_po}};
+    std::vector<std::string> before = {read_file(in), read_file(utf8), read_file(de)};
+    for (auto &[args, err] : rows) {
+        run_result r = run_quorvel(args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, path + ": is the strings file itself; not overwritten\n");
-        EXPECT_EQ(read_file(in), before);
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ((std::vector<std::string>{read_file(in), read_file(utf8), read_file(de)}),
+                  before);
+        EXPECT_FALSE(exists(dir / "new.strings"));
     }
 }
 

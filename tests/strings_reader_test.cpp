@@ -75,8 +75,10 @@ TEST(ReadStrings, TakesKeyAndValueOfEachEntryLine) {
               (entries{{"Open", "Öffnen…"}, {"Save", "保存"}}));
     // What follows the value's closing quote is never looked at.
     EXPECT_EQ(scan("\"a\" = \"b\"; \"c\" = \"d\"; /* \" */\n"), one("a", "b"));
-    // The last line needs no newline.
+    // The last line needs no newline; a lone CR ends a line as LF does.
     EXPECT_EQ(scan("\"a\" = \"b\";"), one("a", "b"));
+    EXPECT_EQ(scan("\"a\" = \"b\";\r\"c\" = \"d\";\r\n\r\"e\"\"f\""),
+              (entries{{"a", "b"}, {"c", "d"}, {"e", "f"}}));
 }
 
 TEST(ReadStrings, KeepsEscapesAsTheyStand) {
@@ -155,6 +157,14 @@ TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
               (notes{{1, passed_over::key_not_closed}, {2, passed_over::key_not_closed}}));
     EXPECT_EQ(passed(k + "k\n", 64), (notes{{1, passed_over::too_long}}));
     EXPECT_EQ(passed(k.substr(1) + "\n" + k, 64), (notes{{2, passed_over::key_not_closed}}));
+    // Lines counted across each kind of line end; pairs that msgfmt refuses
+    // are kept and told of, but not those with an empty key or value.
+    EXPECT_EQ(passed("\"k\"\r\n\"a\" = \"\\nb\";\r\"a\\\\n\" = \"b\";\r\"a\\n\" = \"b\";\n"
+                     "\"a\" = \"b\\n\";\r\"\" = \"\\n\";\r\"a\\n\" = \"\";\n"),
+              (notes{{1, passed_over::no_value},
+                     {2, passed_over::value_begins_with_newline},
+                     {4, passed_over::key_ends_with_newline},
+                     {5, passed_over::value_ends_with_newline}}));
 }
 
 TEST(ReadStrings, ZeroByteEndsTheLineText) {
