@@ -3,22 +3,11 @@
 
 #include "message.h"
 
-#include <csignal>
 #include <cstdio>
 
 namespace {
 
 const long long shown_at_most = 100;
-
-// Writes to standard error, ignoring SIGPIPE meanwhile: a reader of standard
-// error that has gone away must not end the run.
-void warn(std::initializer_list<const char *> pieces) {
-    struct sigaction ignore = {}, before;
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &before);
-    put(stderr, pieces);
-    sigaction(SIGPIPE, &before, nullptr);
-}
 
 const char *message(passed_over why) {
     switch (why) {
@@ -74,11 +63,11 @@ void diagnostics::tell(long long line, passed_over why) {
         shown_++;
         decimal number(line);
         if (why == passed_over::too_long)
-            warn({path_, ":", number.str(), ": line longer than ",
-                  decimal(static_cast<long long>(line_size_)).str(),
-                  " bytes: entries in it may be lost\n"});
+            put(stderr, {path_, ":", number.str(), ": line longer than ",
+                         decimal(static_cast<long long>(line_size_)).str(),
+                         " bytes: entries in it may be lost\n"});
         else
-            warn({path_, ":", number.str(), ": ", message(why), "\n"});
+            put(stderr, {path_, ":", number.str(), ": ", message(why), "\n"});
     }
 }
 
@@ -87,8 +76,8 @@ void diagnostics::finish(bool converted, const strings_position &read, long long
     if (cut_line_ != 0 && converted)
         tell(cut_line_, cut_why_);
     if (hidden_ > 0)
-        warn({path_, ": ", decimal(hidden_).str(), " more lines passed over\n"});
+        put(stderr, {path_, ": ", decimal(hidden_).str(), " more lines passed over\n"});
     if (converted && read.line > 0 && entries == 0 && shown_ == 0 && !quiet_)
-        warn({path_, read.property_list ? ": an XML property list, not read" : "",
-              ": no entries found", piped ? " (a pipe is read as UTF-16)\n" : "\n"});
+        put(stderr, {path_, read.property_list ? ": an XML property list, not read" : "",
+                     ": no entries found", piped ? " (a pipe is read as UTF-16)\n" : "\n"});
 }

@@ -10,7 +10,7 @@
 
 // Tells "PATH:LINE: message" for each line passed over, at most 100 in a
 // run, and at the end how many more there were. They are warnings only: one
-// that cannot be written changes nothing else, not even by SIGPIPE.
+// that cannot be written changes nothing else (SIGPIPE is ignored).
 class diagnostics {
   public:
     // line_size: the longest line the reader takes whole, newline included.

@@ -1,11 +1,26 @@
-// Interrupts: cleaning up after SIGINT, SIGTERM and SIGHUP.
+// Interrupts: cleaning up after any signal that would end the run.
 #include "interrupt.h"
 
+#include <initializer_list>
 #include <unistd.h>
 
 namespace {
 
-const int interrupts[] = {SIGHUP, SIGINT, SIGTERM};
+// Every signal whose default is to end the process and that can be caught,
+// but SIGPIPE and SIGXFSZ, which are ignored: a write then fails instead.
+const int interrupts[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,  SIGFPE,    SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGSYS,  SIGPROF, SIGVTALRM,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
 // Read by the handler, so plain values that it can take at any moment.
 volatile pid_t stop_pid = -1;
@@ -44,8 +59,9 @@ void catch_interrupts() {
     sigemptyset(&restore);
     struct sigaction ignore = {}, old;
     ignore.sa_handler = SIG_IGN;
-    if (sigaction(SIGXFSZ, &ignore, &old) == 0 && old.sa_handler == SIG_DFL)
-        sigaddset(&restore, SIGXFSZ);
+    for (int sig : {SIGPIPE, SIGXFSZ})
+        if (sigaction(sig, &ignore, &old) == 0 && old.sa_handler == SIG_DFL)
+            sigaddset(&restore, sig);
     struct sigaction action = {};
     action.sa_handler = on_interrupt;
     action.sa_mask = interrupt_set();

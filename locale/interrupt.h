@@ -1,4 +1,5 @@
-// Interrupts: a run stopped by SIGINT, SIGTERM or SIGHUP stops its converter
+// Interrupts: a run stopped by a signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT and
+// every other one that would end it and can be caught) stops its converter
 // with the same signal and removes its temporary PO file, then ends by that
 // signal, so that its caller sees how it ended. Once the PO file is in place,
 // or cut short, the run's status is known, and a signal ends it with that
@@ -11,8 +12,8 @@
 
 // Installs the handlers; a signal that the caller had ignored stays ignored.
 // Resets SIGCHLD to its default, without which the converter's status is lost,
-// and ignores SIGXFSZ, so that a file-size limit fails a write instead of
-// killing the run midway.
+// and ignores SIGPIPE and SIGXFSZ, so that a reader that has gone or a
+// file-size limit fails a write instead of killing the run midway.
 void catch_interrupts();
 
 // The signals that catch_interrupts changed from their default to ignored,
@@ -28,7 +29,7 @@ void on_interrupt_remove(int folder, const char *name);
 // From now on an interrupt ends the run at once with this exit status.
 void on_interrupt_exit(int status);
 
-// Holds the three signals back while it lives, so that a child or file and
+// Holds those signals back while it lives, so that a child or file and
 // the record of it come into being, or go, together.
 class interrupts_held {
   public:

@@ -1,20 +1,20 @@
-// The PO output: a temporary file renamed or copied over the PO file at the end.
+// The PO output: the catalogue staged in a file of its own, which takes the PO
+// file's name or is copied over it at the end.
 #include "po_output.h"
 
+#include "message.h"
+#include "po_path.h"
 #include "po_writer.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
-#include <sys/vfs.h>
 #include <sys/xattr.h>
 #endif
 
@@ -27,22 +27,6 @@ char buffer[1 << 16];
 
 const char cut_short[] = "the file may be cut short";
 
-// The longest name of a file that every common file system takes.
-const size_t name_max = 255;
-
-// A path, or the text of a symbolic link, as it is walked.
-char text[PATH_MAX];
-
-// Folders are opened to name files in, which needs no right to read them
-// where the system can say so.
-#if defined(O_PATH)
-const int folder_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#elif defined(O_SEARCH)
-const int folder_flags = O_SEARCH | O_DIRECTORY | O_CLOEXEC;
-#else
-const int folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-
 bool same(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -53,27 +37,33 @@ bool same_file(int fd, const struct stat &st) {
     return fstat(fd, &other) == 0 && same(other, st);
 }
 
-// The kernel's rule for sticky folders that anyone may write, such as /tmp:
-// a symbolic link there is followed, and a regular file or FIFO there
-// written, only by its owner or where the folder's owner owns it. Whether
-// the kernel is set to apply it or not, the tool does.
-bool refused_in(int folder, const struct stat &st) {
-    struct stat dir;
-    return fstat(folder, &dir) == -1 ||
-           ((dir.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && st.st_uid != geteuid() &&
-            st.st_uid != dir.st_uid);
+// The name under which /proc shows an open file, which linkat can give a
+// name of its own: /proc/self/fd/N.
+struct proc_name {
+    explicit proc_name(int fd) {
+        decimal number(fd);
+        std::memcpy(path, "/proc/self/fd/", 14);
+        std::memcpy(path + 14, number.str(), std::strlen(number.str()) + 1);
+    }
+    char path[40];
+};
+
+// Whether a file without a name can be given one, as where /proc is mounted.
+bool nameable(int fd) {
+    struct stat st;
+    return stat(proc_name(fd).path, &st) == 0 && same_file(fd, st);
 }
 
-// Whether a folder is of /proc, whose links (/proc/self/fd/1 behind
-// /dev/stdout) stand for open files, which may have no name at all.
-bool of_proc(int folder) {
-#ifdef __linux__
-    struct statfs fs;
-    return fstatfs(folder, &fs) == 0 && fs.f_type == 0x9fa0; // PROC_SUPER_MAGIC
-#else
-    (void)folder;
-    return false;
-#endif
+// Gives the file fd, which has no name, the name in folder; fails with
+// EEXIST where another file has it, which is left as it is.
+int link_unnamed(int fd, int folder, const char *name) {
+    return linkat(AT_FDCWD, proc_name(fd).path, folder, name, AT_SYMLINK_FOLLOW);
+}
+
+// Gives back the room reserved past length for a copy that failed.
+void give_back(int fd, off_t length) {
+    if (ftruncate(fd, length) == -1)
+        return; // the copy's own failure is the one told
 }
 
 // Fills the Xs at the end of a template with letters and digits that another
@@ -151,6 +141,21 @@ bool keep_owner_and_mode(int fd, int old, const struct stat &st) {
     return keep_attributes(fd, old);
 }
 
+// Reserves the room that size bytes of the file take, changing nothing else,
+// so that a full disk fails the copy before it begins; goes on where the
+// file system cannot reserve.
+int reserve(int fd, off_t size) {
+#ifdef __linux__
+    if (size > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == -1 && errno != EOPNOTSUPP &&
+        errno != ENOSYS && errno != EINVAL)
+        return errno;
+#else
+    (void)fd;
+    (void)size;
+#endif
+    return 0;
+}
+
 // Opens a file for writing, and for reading too where it may be read and
 // read_too is set, so that what it holds can be looked at.
 int open_for_writing(int folder, const char *name, int flags, bool read_too) {
@@ -172,47 +177,27 @@ bool refused(int err) {
     return err == EPERM || err == EACCES || err == EBUSY || err == EXDEV;
 }
 
-// Waits until no other run copies over the same file; where its file system
-// keeps no locks, goes on without.
-int lock(int fd) {
-    return flock(fd, LOCK_EX) == -1 && errno != ENOLCK && errno != EOPNOTSUPP ? errno : 0;
-}
-
-// Reserves the room that size bytes of the file take, changing nothing else,
-// so that a full disk fails the copy before it begins; goes on where the
-// file system cannot reserve.
-int reserve(int fd, off_t size) {
-#ifdef __linux__
-    if (size > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == -1 && errno != EOPNOTSUPP &&
-        errno != ENOSYS && errno != EINVAL)
-        return errno;
-#else
-    (void)fd;
-    (void)size;
-#endif
-    return 0;
-}
-
 } // namespace
 
 po_output::~po_output() {
     if (stream_ != nullptr)
         std::fclose(stream_);
     discard();
-    if (temp_folder_ != -1 && temp_folder_ != folder_)
+    if (temp_folder_ != -1 && temp_folder_ != place_.folder)
         close(temp_folder_);
-    for (int fd : {po_, folder_})
+    for (int fd : {po_, place_.folder})
         if (fd != -1)
             close(fd);
 }
 
-void po_output::discard() {
-    if (temp_[0] == '\0')
-        return;
+int po_output::discard() {
+    if (!named_)
+        return 0;
     interrupts_held held;
-    unlinkat(temp_folder_, temp_, 0);
+    int err = unlinkat(temp_folder_, temp_, 0) == -1 && errno != ENOENT ? errno : 0;
     on_interrupt_remove(-1, nullptr);
-    temp_[0] = '\0';
+    named_ = false;
+    return err;
 }
 
 int po_output::changed() {
@@ -222,25 +207,28 @@ int po_output::changed() {
 
 int po_output::open(const char *path) {
     path_ = error_path_ = path;
-    int err = find(path);
+    int err = walk(path, place_);
+    if (err == 0 && S_ISLNK(place_.st.st_mode))
+        err = open_unnamed();
     if (err != 0)
         return err;
-    if (st_.st_nlink == 0) {
-        // Nothing there yet: created by the rename at commit, or not at all.
+    const struct stat &st = place_.st;
+    if (st.st_nlink == 0) {
+        // Nothing there yet: the name is taken at commit, or not at all.
         rename_ = true;
-        return name_[0] == '\0' ? EISDIR : open_temporary(folder_, name_, 0666);
+        return open_temporary(place_.folder, place_.name, 0666);
     }
-    if (S_ISDIR(st_.st_mode))
+    if (S_ISDIR(st.st_mode))
         return EISDIR;
-    if (folder_ != -1 && (err = open_named()) != 0)
+    if (place_.folder != -1 && (err = open_named()) != 0)
         return err;
-    shares_stdout_ = same_file(STDOUT_FILENO, st_);
-    shares_stderr_ = same_file(STDERR_FILENO, st_);
-    if (S_ISREG(st_.st_mode) && holds_other_text(po_)) {
+    shares_stdout_ = same_file(STDOUT_FILENO, st);
+    shares_stderr_ = same_file(STDERR_FILENO, st);
+    if (S_ISREG(st.st_mode) && holds_other_text(po_)) {
         note_ = "not a PO file; not overwritten (is the strings file named first?)";
         return -1;
     }
-    if (!S_ISREG(st_.st_mode)) {
+    if (!S_ISREG(st.st_mode)) {
         stream_ = fdopen(po_, "w");
         if (stream_ == nullptr)
             return errno;
@@ -248,15 +236,20 @@ int po_output::open(const char *path) {
         std::setvbuf(stream_, buffer, _IOFBF, sizeof buffer);
         return 0;
     }
-    // Beside the PO file where the folder takes it; copied over the PO file
-    // at commit where it cannot stand for it.
-    rename_ = folder_ != -1 && st_.st_nlink == 1 && !shares_stdout_ && !shares_stderr_;
-    if (folder_ != -1 && open_temporary(folder_, name_, 0600) == 0)
-        return 0;
+    // Staged beside the PO file where the folder takes it, so that it can
+    // take the file's name. In a sticky folder open to all, a file with more
+    // than one name may be another's planted link to a file of the user's:
+    // only its name is replaced.
+    bool here = place_.folder != -1;
+    must_rename_ = here && st.st_nlink > 1 && shared_sticky(place_.folder);
+    rename_ = must_rename_ || (here && st.st_nlink == 1 && !shares_stdout_ && !shares_stderr_);
+    if (here && ((err = open_temporary(place_.folder, place_.name, 0600)) == 0 || must_rename_))
+        return err;
+    // Else copied over the PO file at commit, from wherever it can wait.
     rename_ = false;
     const char *tmp = std::getenv("TMPDIR");
-    error_path_ = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    int folder = ::open(error_path_, folder_flags);
+    error_path_ = temp_dir_ = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    int folder = open_folder(error_path_);
     if (folder == -1)
         return errno;
     if ((err = open_temporary(folder, "quorvel", 0600)) != 0)
@@ -264,76 +257,38 @@ int po_output::open(const char *path) {
     return err;
 }
 
-int po_output::find(const char *path) {
-    size_t size = std::strlen(path);
-    if (size == 0 || size >= sizeof text)
-        return size == 0 ? ENOENT : ENAMETOOLONG;
-    std::memcpy(text, path, size + 1);
-    for (int links = 0;; links++) {
-        // The kernel walks to the folder, from the folder of the link read
-        // last; the name in it is looked at here.
-        char *slash = std::strrchr(text, '/');
-        const char *name = slash != nullptr ? slash + 1 : text;
-        size_t name_size = std::strlen(name);
-        if (name_size > name_max)
-            return ENAMETOOLONG;
-        if (slash != nullptr)
-            *slash = '\0';
-        const char *folder_path = slash == nullptr ? "." : slash == text ? "/" : text;
-        int folder = openat(folder_ != -1 ? folder_ : AT_FDCWD, folder_path, folder_flags);
-        if (folder == -1)
-            return errno;
-        if (folder_ != -1)
-            close(folder_);
-        folder_ = folder;
-        std::memcpy(name_, name, name_size + 1);
-        if (fstatat(folder_, name_, &st_, AT_SYMLINK_NOFOLLOW) == -1) {
-            st_.st_nlink = 0;
-            return errno == ENOENT ? 0 : errno;
-        }
-        if (!S_ISLNK(st_.st_mode))
-            return 0;
-        if (refused_in(folder_, st_))
-            return EACCES;
-        if (links == 40)
-            return ELOOP;
-        if (of_proc(folder_))
-            return open_unnamed();
-        ssize_t got = readlinkat(folder_, name_, text, sizeof text);
-        if (got == -1)
-            return errno;
-        if (got == sizeof text)
-            return ENAMETOOLONG;
-        text[got] = '\0';
-    }
-}
-
 int po_output::open_unnamed() {
-    po_ = open_for_writing(folder_, name_, O_NOCTTY | O_CLOEXEC, true);
+    po_ = open_for_writing(place_.folder, place_.name, O_NOCTTY | O_CLOEXEC, true);
     if (po_ == -1)
         return errno;
-    close(folder_);
-    folder_ = -1;
-    return fstat(po_, &st_) == -1 ? errno : 0;
+    close(place_.folder);
+    place_.folder = -1;
+    return fstat(po_, &place_.st) == -1 ? errno : 0;
 }
 
 int po_output::open_named() {
-    if ((S_ISREG(st_.st_mode) || S_ISFIFO(st_.st_mode)) && refused_in(folder_, st_))
+    const struct stat &st = place_.st;
+    if ((S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) && refused_in(place_.folder, st))
         return EACCES;
     // Opened now, so that a file that cannot be written fails before anything
-    // else is done, and held: this is the file written, or replaced.
-    po_ = open_for_writing(folder_, name_, O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, S_ISREG(st_.st_mode));
+    // else is done, and held: this is the file written, or replaced. Without
+    // waiting, but for a FIFO, which is to be written as the run goes: a FIFO
+    // put in another file's place meanwhile must not hold the run.
+    int wait = S_ISFIFO(st.st_mode) ? 0 : O_NONBLOCK;
+    po_ = open_for_writing(place_.folder, place_.name, O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | wait,
+                           S_ISREG(st.st_mode));
     if (po_ == -1)
-        return errno == ELOOP ? changed() : errno;
+        return errno == ELOOP || errno == ENXIO ? changed() : errno;
     struct stat now;
-    if (fstat(po_, &now) == -1)
+    if (fstat(po_, &now) == -1 ||
+        (wait != 0 && fcntl(po_, F_SETFL, fcntl(po_, F_GETFL) & ~O_NONBLOCK) == -1))
         return errno;
-    return same(now, st_) ? 0 : changed();
+    return same(now, st) ? 0 : changed();
 }
 
 int po_output::open_temporary(int folder, const char *name, mode_t mode) {
-    // The temporary name is no longer than a name may be: the copied part is
-    // cut, between two characters.
+    // The name it may take at commit is no longer than a name may be: the
+    // copied part is cut, between two characters.
     size_t size = std::strlen(name);
     if (size > name_max - 8) {
         size = name_max - 8;
@@ -342,28 +297,27 @@ int po_output::open_temporary(int folder, const char *name, mode_t mode) {
     }
     temp_[0] = '.';
     std::memcpy(temp_ + 1, name, size);
-    char *x_end = temp_ + 1 + size + 7;
-    std::memcpy(x_end - 7, ".XXXXXX", 8);
+    std::memcpy(temp_ + 1 + size, ".XXXXXX", 8);
 
-    int fd;
-    {
+    int fd = -1;
+#ifdef O_TMPFILE
+    // Without a name, where the system can, so that nothing is left behind
+    // whatever ends the run, SIGKILL included.
+    fd = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    if (fd != -1 && !nameable(fd)) {
+        close(fd);
+        fd = -1;
+    }
+    unnamed_ = fd != -1;
+#endif
+    if (fd == -1) {
         // Held until the file is on record, so that an interrupt removes it.
         interrupts_held held;
-        for (int tries = 0; tries < 100; tries++) {
-            fill_template(x_end);
-            fd = openat(folder, temp_, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
-            if (fd != -1 || errno != EEXIST)
-                break;
-        }
-        if (fd != -1) {
-            temp_folder_ = folder;
-            on_interrupt_remove(folder, temp_);
-        }
+        fd = create_named(folder, -1, mode);
     }
-    if (fd == -1) {
-        temp_[0] = '\0';
+    if (fd == -1)
         return errno;
-    }
+    temp_folder_ = folder;
     stream_ = fdopen(fd, "w");
     if (stream_ == nullptr) {
         int err = errno;
@@ -375,13 +329,32 @@ int po_output::open_temporary(int folder, const char *name, mode_t mode) {
     return 0;
 }
 
+int po_output::create_named(int folder, int unnamed, mode_t mode) {
+    char *x_end = temp_ + std::strlen(temp_);
+    int fd = -1;
+    for (int tries = 0; tries < 100; tries++) {
+        fill_template(x_end);
+        fd = unnamed == -1
+                 ? openat(folder, temp_, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode)
+             : link_unnamed(unnamed, folder, temp_) == 0 ? unnamed
+                                                         : -1;
+        if (fd != -1 || errno != EEXIST)
+            break;
+    }
+    if (fd != -1) {
+        named_ = true;
+        on_interrupt_remove(folder, temp_);
+    }
+    return fd;
+}
+
 int po_output::unchanged() {
-    if (folder_ == -1)
+    if (place_.folder == -1)
         return 0;
     struct stat now;
-    if (fstatat(folder_, name_, &now, AT_SYMLINK_NOFOLLOW) == -1)
-        return errno != ENOENT ? errno : st_.st_nlink == 0 ? 0 : changed();
-    return st_.st_nlink != 0 && same(now, st_) ? 0 : changed();
+    if (fstatat(place_.folder, place_.name, &now, AT_SYMLINK_NOFOLLOW) == -1)
+        return errno != ENOENT ? errno : place_.st.st_nlink == 0 ? 0 : changed();
+    return place_.st.st_nlink != 0 && same(now, place_.st) ? 0 : changed();
 }
 
 int po_output::commit() {
@@ -393,7 +366,8 @@ int po_output::commit() {
         return err;
     }
     // The catalogue is read back through a second descriptor where it is
-    // copied; the stream's close must succeed before it goes anywhere.
+    // copied or named; the stream's close must succeed before it goes
+    // anywhere.
     int data = dup(fileno(stream_));
     int err = data == -1 ? errno : 0;
     if (std::fclose(stream_) == EOF && err == 0)
@@ -404,45 +378,113 @@ int po_output::commit() {
     if (err == 0)
         error_path_ = path_;
     // Given once the catalogue is written: a write clears the set-ID bits.
-    if (err == 0 && rename_ && po_ != -1 && !keep_owner_and_mode(data, po_, st_))
-        rename_ = false;
-    if (err == 0 && po_ != -1)
-        err = lock(po_);
-    if (err == 0) {
-        // Held, so that the run ends with the new catalogue in place or with
-        // the old one as it was, never in between; and with no temporary file.
-        held_.emplace();
-        err = unchanged();
-        if (err == 0 && rename_) {
-            if (renameat(temp_folder_, temp_, folder_, name_) == 0) {
-                on_interrupt_remove(-1, nullptr);
-                temp_[0] = '\0';
-            } else if (refused(errno) && po_ != -1) {
-                rename_ = false;
-            } else {
-                err = errno;
-            }
-        }
-        if (err == 0 && !rename_)
-            err = copy_in_place(data);
-        // A cut file fails the run, whatever signal comes, once it is told.
-        bool cut = note_ == cut_short;
-        if (err == 0 || cut)
-            on_interrupt_exit(cut ? 1 : 0);
-        discard();
-        if (!cut)
-            held_.reset();
+    // A name that must be replaced gets what of them can be given.
+    if (err == 0 && rename_ && po_ != -1 && !keep_owner_and_mode(data, po_, place_.st)) {
+        if (must_rename_)
+            fchmod(data, place_.st.st_mode & 0777);
+        else
+            rename_ = false;
     }
+    if (err == 0 && rename_)
+        err = take_name(data);
+    if (err == 0 && !rename_)
+        err = copy_over(data);
     if (data != -1)
         close(data);
     discard();
     return err;
 }
 
+int po_output::take_name(int data) {
+    // Held, so that the run ends with the new catalogue in place or with the
+    // old one as it was, never in between; and with no temporary file.
+    held_.emplace();
+    int err = unchanged();
+    if (err == 0 && place_.st.st_nlink == 0) {
+        // A new PO file takes its name only where nothing has it yet; on a
+        // file system without hard links, by rename after the look above.
+        int got = unnamed_ ? link_unnamed(data, place_.folder, place_.name)
+                           : linkat(temp_folder_, temp_, place_.folder, place_.name, 0);
+        if (got == -1 && !unnamed_ && errno != EEXIST)
+            got = renameat(temp_folder_, temp_, place_.folder, place_.name);
+        return settle(got == 0 ? 0 : errno == EEXIST ? changed() : errno);
+    }
+    // An existing one is replaced by rename, from a name given to an
+    // unnamed file for these last steps.
+    if (err == 0 && unnamed_ && create_named(temp_folder_, data, 0) == -1)
+        err = errno;
+    if (err != 0)
+        return settle(err);
+    if (renameat(temp_folder_, temp_, place_.folder, place_.name) == 0) {
+        on_interrupt_remove(-1, nullptr);
+        named_ = false;
+        return settle(0);
+    }
+    err = errno;
+    if (!refused(err) || po_ == -1 || must_rename_)
+        return settle(err);
+    // Refused, as in a folder that takes no new name: copied over instead.
+    discard();
+    held_.reset();
+    rename_ = false;
+    return 0;
+}
+
+int po_output::copy_over(int data) {
+    if (int err = lock())
+        return err;
+    held_.emplace();
+    int err = unchanged();
+    if (err == 0)
+        err = copy_in_place(data);
+    return settle(err);
+}
+
+int po_output::settle(int err) {
+    // A cut file fails the run, whatever signal comes, once it is told.
+    bool cut = note_ == cut_short;
+    if (err == 0 || cut)
+        on_interrupt_exit(cut ? 1 : 0);
+    int left = discard();
+    if (left != 0 && err == 0 && !shares_stderr_)
+        put(stderr, {temp_dir_ != nullptr ? temp_dir_ : path_, ": ", std::strerror(left),
+                     ": the temporary file ", temp_, " is left behind\n"});
+    if (!cut)
+        held_.reset();
+    return err;
+}
+
+int po_output::lock() {
+    // An open file's lock, which flock(1) on the same file neither takes nor
+    // waits for, where the system has one.
+#ifdef F_OFD_SETLKW
+    const int try_lock = F_OFD_SETLK, wait_lock = F_OFD_SETLKW;
+#else
+    const int try_lock = F_SETLK, wait_lock = F_SETLKW;
+#endif
+    struct flock whole = {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (fcntl(po_, try_lock, &whole) == 0)
+        return 0;
+    if (errno == EAGAIN || errno == EACCES) {
+        if (!shares_stderr_)
+            put(stderr, {path_, ": waiting for another run to finish writing it\n"});
+        int got;
+        while ((got = fcntl(po_, wait_lock, &whole)) == -1 && errno == EINTR)
+            ;
+        if (got == 0)
+            return 0;
+    }
+    // Where the file system keeps no locks, the copy goes on without.
+    return errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL ? 0 : errno;
+}
+
 int po_output::copy_in_place(int data) {
-    struct stat st;
-    int err = fstat(data, &st) == -1 ? errno : reserve(po_, st.st_size);
-    off_t size = 0;
+    struct stat st, old;
+    bool known = fstat(data, &st) == 0 && fstat(po_, &old) == 0;
+    int err = !known ? errno : reserve(po_, st.st_size);
+    off_t size = 0, end = 0;
     bool cut = false;
     while (err == 0) {
         ssize_t got = pread(data, buffer, sizeof buffer, size);
@@ -455,6 +497,7 @@ int po_output::copy_in_place(int data) {
                 0)
                 err = put == 0 ? EIO : errno;
             cut = cut || put > 0;
+            end = put > 0 ? size + done + put : end;
         }
         size += got;
     }
@@ -462,6 +505,8 @@ int po_output::copy_in_place(int data) {
         cut = true;
     else if (err == 0)
         err = errno;
+    else if (known && st.st_size > old.st_size)
+        give_back(po_, end > old.st_size ? end : old.st_size);
     if (close(po_) == -1 && err == 0)
         err = errno;
     po_ = -1;

@@ -3,26 +3,29 @@
 #define QUORVEL_PO_OUTPUT_H
 
 #include "interrupt.h"
+#include "po_path.h"
 
 #include <cstdio>
 #include <optional>
 #include <sys/stat.h>
 
-// The catalogue is written to a temporary file, .NAME.XXXXXX beside the PO
-// file, and put in its place only at commit, so that a failed or interrupted
-// run leaves the PO file, or its absence, as it was. The tool finds the PO
-// file as the kernel would for the same user, and holds it, and the folder
-// its name lies in, from open to commit: in a sticky world-writable folder a
-// symbolic link or file that neither the user nor the folder's owner owns is
-// refused, and a name that no longer names the file looked at fails the run.
-// The temporary file takes the PO file's name by rename where it can stand
-// for the old file in full: the same owner, mode and extended attributes.
-// Otherwise (the file has more than one name, standard output or error writes
-// to it, its folder takes no new file or its attributes cannot all be given)
-// it is copied over the PO file at commit, under a lock and into room
-// reserved first, which keeps the file itself; the temporary file then lies
-// in $TMPDIR or /tmp if it cannot lie beside it. Anything that is not a
-// regular file (a device, a FIFO) is written to as the run goes.
+// The catalogue is staged in a file of its own, without a name where the
+// system can make one (else .NAME.XXXXXX), and put in the PO file's place
+// only at commit, so that a failed or interrupted run leaves the PO file, or
+// its absence, as it was. The tool finds the PO file as the kernel would for
+// the same user, by the rule of po_path, and holds it, and the folder its
+// name lies in, from open to commit; a name that no longer names the file
+// looked at fails the run. A new PO file's name is taken only where nothing
+// has it; an existing file is replaced by rename where the new one can stand
+// for it in full: the same owner, mode and extended attributes. Otherwise
+// (the file has more than one name, standard output or error writes to it,
+// its folder takes no new file or its attributes cannot all be given) the
+// catalogue is copied over the PO file at commit, under a lock and into room
+// reserved first, which keeps the file itself; it then waits in $TMPDIR or
+// /tmp if it cannot wait beside it. In a sticky folder open to all, a file
+// with more than one name is never written through: its name is replaced.
+// Anything that is not a regular file (a device, a FIFO) is written to as
+// the run goes. A file that holds other text than a catalogue is refused.
 class po_output {
   public:
     po_output() = default;
@@ -55,33 +58,46 @@ class po_output {
     const char *note() const { return note_; }
 
   private:
-    // Walks to the folder and name at the end of path's symbolic links.
-    int find(const char *path);
     // Follows a link of /proc to the file it stands for, which has no name.
     int open_unnamed();
-    // Opens the PO file that find found; fails where another took its name.
+    // Opens the PO file that the walk found; fails where another took its name.
     int open_named();
-    // Makes the temporary file in folder; the mode is what open gives a new
-    // file with it.
+    // Makes the file the catalogue is staged in, in folder; the mode is what
+    // open gives a new file with it.
     int open_temporary(int folder, const char *name, mode_t mode);
+    // Gives a staging file the name temp_ in folder: a new file of the mode
+    // given where unnamed is -1, else the unnamed file; returns its
+    // descriptor, or -1.
+    int create_named(int folder, int unnamed, mode_t mode);
     // Whether the PO file's name still names what open found there.
     int unchanged();
     // Says that it does not; returns the errno value of that failure.
     int changed();
-    // Copies the temporary file, read through data, over the PO file.
+    // Puts the catalogue, read through data, in place by its name; where a
+    // rename that may be a copy is refused, leaves it to copy_over.
+    int take_name(int data);
+    // Copies the catalogue, read through data, over the PO file.
+    int copy_over(int data);
     int copy_in_place(int data);
-    // Removes the temporary file, if there is one.
-    void discard();
+    // Waits, saying so, until no other run copies over the same file.
+    int lock();
+    // Ends a commit whose result is err; see commit.
+    int settle(int err);
+    // Removes the staging file's name, if it has one; returns the errno value
+    // where that fails.
+    int discard();
 
     FILE *stream_ = nullptr;
     const char *path_ = nullptr;
-    int folder_ = -1;      // the folder the PO file's name lies in; -1 for none
-    char name_[256] = "";  // that name
-    struct stat st_ = {};  // what it named at open; st_nlink 0 for nothing
-    int po_ = -1;          // the PO file, open for writing, where it exists
-    int temp_folder_ = -1; // the folder of the temporary file, if there is one
-    char temp_[256] = "";  // its name there
-    bool rename_ = false;  // whether it takes the PO file's name, else is copied
+    po_place place_;                 // the PO file's folder and name; folder -1 for none
+    int po_ = -1;                    // the PO file, open for writing, where it exists
+    int temp_folder_ = -1;           // the folder of the staging file, if there is one
+    const char *temp_dir_ = nullptr; // its path, where it is not the PO file's
+    char temp_[name_max + 1] = "";   // its name there, if it has one
+    bool named_ = false;             // whether it has that name now
+    bool unnamed_ = false;           // whether it was made without a name
+    bool rename_ = false;            // whether it takes the PO file's name, else is copied
+    bool must_rename_ = false;       // whether it must, the other names keeping the old file
     bool shares_stdout_ = false, shares_stderr_ = false;
     const char *error_path_ = nullptr;
     const char *note_ = nullptr;

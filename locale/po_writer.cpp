@@ -2,7 +2,6 @@
 #include "po_writer.h"
 
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -97,10 +96,12 @@ char *po_text(char *s) {
 
 text_kind kind_of_text(const char *head, size_t size) {
     const char *p = head, *end = head + size;
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(head[i]); };
-    if (std::memchr(head, '\0', size) != nullptr ||
-        (size >= 2 &&
-         ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))))
+    auto byte = [head](size_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(head[i]));
+    };
+    unsigned first = size >= 2 ? byte(0) << 8 | byte(1) : 0;
+    // A zero byte, or a UTF-16 or UTF-32 byte-order mark.
+    if (std::memchr(head, '\0', size) != nullptr || first == 0xFFFE || first == 0xFEFF)
         return text_kind::other;
     if (size >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
         p += 3;
@@ -108,16 +109,14 @@ text_kind kind_of_text(const char *head, size_t size) {
         p++;
     if (p == end)
         return text_kind::blank;
-    if (*p == '#')
-        return text_kind::po;
-    // msgctxt, msgid and msgstr, and the plural forms msgid_plural and msgstr[N].
-    for (const char *keyword : {"msgctxt", "msgid", "msgstr"}) {
-        size_t n = std::strlen(keyword);
-        if (static_cast<size_t>(end - p) > n && std::memcmp(p, keyword, n) == 0 &&
-            std::strchr(" \t[_", p[n]) != nullptr)
-            return text_kind::po;
-    }
-    return text_kind::other;
+    // A comment, or msgctxt, msgid and msgstr, with msgid_plural and msgstr[N].
+    size_t n = end - p < 9 || std::memcmp(p, "msg", 3) != 0 ? 0
+               : std::memcmp(p + 3, "ctxt", 4) == 0         ? 7
+               : std::memcmp(p + 3, "str", 3) == 0          ? 6
+               : std::memcmp(p + 3, "id", 2) == 0           ? 5
+                                                            : 0;
+    return *p == '#' || (n > 0 && std::strchr(" \t[_", p[n]) != nullptr) ? text_kind::po
+                                                                         : text_kind::other;
 }
 
 void write_po(FILE *po, const char *what, const char *s) {

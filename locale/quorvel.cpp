@@ -12,7 +12,6 @@
 #include "strings_reader.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -105,14 +104,18 @@ int main(int argc, char *argv[]) {
     converter strings;
     if (int err = strings.start(strings_path, source, quiet))
         return fail("iconv", err);
+    // From here on, what standard error writes to is known from the file
+    // that was opened, not from its path.
     po_output po;
-    if (int err = po.open(po_path))
+    int err = po.open(po_path);
+    quiet = po.shares_stderr();
+    if (err != 0)
         return fail(po.error_path(), err, po.note());
 
     char buffer[8192];
     char *id, *str;
     long long count = 0;
-    diagnostics passed_over(strings_path, sizeof buffer - 1, quiet || po.shares_stderr());
+    diagnostics passed_over(strings_path, sizeof buffer - 1, quiet);
     strings_position position = passed_over.position();
     while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str, &position)) {
         write_po(po.stream(), "msgid", id);
@@ -136,11 +139,8 @@ int main(int argc, char *argv[]) {
         conversion_failed(strings_path, status);
         return 1;
     }
-    if (int err = po.commit())
+    if ((err = po.commit()) != 0)
         return fail(po.error_path(), err, po.note());
-    // The PO file is in place: a reader of the summary that has gone makes a
-    // failure to tell, not a death by SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
     FILE *summary = summary_stream(po);
     if (summary != nullptr &&
         (!put(summary, {po_path, ": ", decimal(count).str(), " messages.\n"}) ||

@@ -94,7 +94,8 @@ bool ends_with_newline(const char *s, const char *end) {
 // Tells whether msgfmt refuses a pair, as it does one whose key and value
 // differ in a leading or trailing newline, and why. An empty key is the
 // catalogue's header, an empty value an untranslated pair: neither is checked.
-bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2], passed_over &why) {
+[[gnu::cold]] bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2],
+                                     passed_over &why) {
     if (*id == '\0' || *str == '\0')
         return false;
     bool key_begins = id[0] == '\\' && id[1] == 'n', value_begins = str[0] == '\\' && str[1] == 'n';
@@ -153,7 +154,7 @@ bool looks_meant(char *line, passed_over &why) {
 
 // Whether a line that holds no entry opens an XML property list, the other
 // form that the platform reads strings files in.
-bool opens_property_list(const char *line) {
+[[gnu::cold]] bool opens_property_list(const char *line) {
     return std::strncmp(line, "<plist", 6) == 0 || std::strncmp(line, "<!DOCTYPE plist", 15) == 0;
 }
 
@@ -174,29 +175,34 @@ void end_line(FILE *strings, int c) {
 // bytes, its line end included where that fits, and a zero byte. A line ends
 // at LF, CR LF or a lone CR, the classic Mac OS line end. Byte by byte, which
 // costs no more than fgets and stops at either end without reading past it.
-line_end read_line(FILE *strings, int c, char *buffer, size_t bufsize) {
+[[gnu::noinline]] line_end read_line(FILE *strings, int c, char *buffer, size_t bufsize) {
     char *p = buffer, *last = buffer + bufsize - 1;
-    while (p < last && c != '\n' && c != '\r' && c != EOF) {
-        *p++ = static_cast<char>(c);
-        c = getc_unlocked(strings);
-    }
     line_end end = line_end::whole;
-    if (c == EOF) {
-        end = line_end::cut;
-    } else if (p == last) {
-        while (c != '\n' && c != '\r' && c != EOF)
-            c = getc_unlocked(strings);
-        end_line(strings, c);
-        end = line_end::too_long;
-    } else {
+    for (;; c = getc_unlocked(strings)) {
+        if (c == EOF) {
+            end = line_end::cut;
+            break;
+        }
+        if (p == last) {
+            // The rest of the line, its line end included, does not fit.
+            while (c != '\n' && c != '\r' && c != EOF)
+                c = getc_unlocked(strings);
+            end_line(strings, c);
+            end = line_end::too_long;
+            break;
+        }
         *p++ = static_cast<char>(c);
-        if (c == '\r' && (c = getc_unlocked(strings)) == '\n') {
-            if (p < last)
+        if (c == '\n')
+            break;
+        if (c == '\r') {
+            // A lone CR, or CR LF, whose LF goes with it where it fits.
+            if ((c = getc_unlocked(strings)) == '\n' && p < last)
                 *p++ = '\n';
-            else
+            else if (c == '\n')
                 end = line_end::too_long;
-        } else if (c != EOF && c != '\n') {
-            ungetc(c, strings);
+            else if (c != EOF)
+                ungetc(c, strings);
+            break;
         }
     }
     *p = '\0';

@@ -528,8 +528,9 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                  EXPECT_EQ(chown(path.c_str(), 65534, 65534) == 0, root);
              run_options o =
                  on_path(stand_in("cd '" + mine +
-                                  "'; until [ -e .out.po.* ]; do sleep 0.01; done; mv out.po "
-                                  "moved.po; ln -s ../other out.po; chmod 555 .; exec " +
+                                  "'; until ls -l /proc/$PPID/fd | grep -q 'out.po$'; do sleep "
+                                  "0.01; done; mv out.po moved.po; ln -s ../other out.po; chmod "
+                                  "555 .; exec " +
                                   find_program("iconv") + " \"$@\"\n"));
              o.unprivileged = true;
              return odd_run{{good, mine + "/out.po"}, o, 1, f + "/other", old};
@@ -552,7 +553,8 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          [&](const std::string &f) {
              mkdir((f + "/small").c_str(), 0755);
              mounts.push_back(f + "/small");
-             bool here = mount("quorvel", mounts.back().c_str(), "tmpfs", 0, "size=256k") == 0;
+             bool here =
+                 mount("quorvel", mounts.back().c_str(), "tmpfs", 0, "size=256k,mode=755") == 0;
              odd_run run{{many, linked(f + "/small")}, {}, 1, f + "/small/out.po", old};
              run.here = here;
              run.err = f + "/small/out.po: No space left on device\n";

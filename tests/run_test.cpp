@@ -189,6 +189,7 @@ TEST_F(Run, ReplacedPoFileKeepsModeOwnerAndLinks) {
 
     // A link stays a link to the file that was replaced; a file with a second
     // name is written in place, so both names show the new catalogue.
+    chmod(dir.path.c_str(), 0700);
     std::string real = dir / "real.po", link = dir / "link.po", second = dir / "second.po";
     write_file(real, old_po);
     ASSERT_EQ(symlink("real.po", link.c_str()), 0);
