@@ -27,8 +27,11 @@ char buffer[1 << 16];
 
 const char cut_short[] = "the file may be cut short";
 
+// Whether two looks saw the same file; the type counts too, as a file just
+// removed may pass its number on to a FIFO put in its place.
 bool same(const struct stat &a, const struct stat &b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+           (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT);
 }
 
 // Whether the descriptor writes to the file that st describes.

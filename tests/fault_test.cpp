@@ -303,7 +303,164 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         return o;
     };
 
+    // A stand-in converter that signals the tool once its catalogue is staged.
+    auto signalled = [&](const std::string &f, const char *sig, const char *then) {
+        write_file(f + "/out.po", old);
+        return on_path(stand_in("until ls -l /proc/$PPID/fd | grep -q 'deleted\\|/\\.out\\.po\\.'; "
+                                "do sleep 0.01; done; kill -" +
+                                std::string(sig) + " $PPID; " + then + "\n"));
+    };
+    // A run under strace that sees only the calls on path (a name in the
+    // working folder f), injected as inject says.
+    auto on_name = [&](const std::string &f, const char *path, const std::string &inject) {
+        run_options o = in_folder(f);
+        o.prefix = {strace, "-qq", "-o", "/dev/null", "-P", path, "-e", "trace=openat,unlinkat"};
+        for (size_t at = 0, next; at < inject.size(); at = next + 1) {
+            next = std::min(inject.find(' ', at), inject.size());
+            o.prefix.insert(o.prefix.end(), {"-e", "inject=" + inject.substr(at, next - at)});
+        }
+        return o;
+    };
+    static int broken[2];
     std::vector<std::pair<const char *, std::function<odd_run(const std::string &)>>> runs = {
+        {"flock(1) held on a PO file with a second name while the tool copies over it",
+         [&](const std::string &f) {
+             run_options o;
+             o.prefix = {"timeout", "10", "flock", linked(f)};
+             return odd_run{{good, f + "/out.po"}, o, 0, f + "/second.po", catalogue};
+         }},
+        {"SIGKILL once the catalogue is staged",
+         [&](const std::string &f) {
+             return odd_run{{good, f + "/out.po"},
+                            signalled(f, "KILL", "exit 0"),
+                            -SIGKILL,
+                            f + "/out.po",
+                            old};
+         }},
+        {"SIGUSR1 once the catalogue is staged",
+         [&](const std::string &f) {
+             return odd_run{{good, f + "/out.po"},
+                            signalled(f, "USR1", "exec sleep 30"),
+                            -SIGUSR1,
+                            f + "/out.po",
+                            old};
+         }},
+        {"a failing run whose standard error is a pipe without a reader",
+         [&](const std::string &f) {
+             EXPECT_EQ(pipe(broken), 0);
+             close(broken[0]);
+             run_options o;
+             o.stderr_fd = broken[1];
+             o.meanwhile = [](pid_t) { close(broken[1]); };
+             write_file(f + "/out.po", old);
+             return odd_run{{bad, f + "/out.po"}, o, 1, f + "/out.po", old};
+         }},
+        {"another user's link in a sticky folder, in the folder part of the path",
+         [&](const std::string &f) {
+             mkdir((f + "/secret").c_str(), 0700);
+             EXPECT_EQ(symlink((f + "/secret").c_str(), (f + "/tmp/dir").c_str()), 0);
+             EXPECT_EQ(lchown((f + "/tmp/dir").c_str(), 65534, 65534) == 0, root);
+             odd_run run{{good, f + "/tmp/dir/out.po"}, {}, 1, f + "/secret/out.po", nullptr};
+             run.here = root;
+             run.err = f + "/tmp/dir/out.po: Permission denied\n";
+             return run;
+         }},
+        {"a second name planted in a sticky folder open to all",
+         [&](const std::string &f) {
+             write_file(f + "/victim", old);
+             EXPECT_EQ(link((f + "/victim").c_str(), (f + "/tmp/out.po").c_str()), 0);
+             return odd_run{
+                 {good, f + "/tmp/out.po"}, {}, 0, f + "/victim", old, [=](const run_result &) {
+                     EXPECT_EQ(read_file(f + "/tmp/out.po"), catalogue);
+                 }};
+         }},
+        {"a new PO file's name taken just before the tool gives it",
+         [&](const std::string &f) {
+             std::string out = f + "/out.po", done = f + "/converted";
+             run_options o = injected("linkat,renameat", "delay_enter=600000");
+             o.path =
+                 stand_in(find_program("iconv") + " \"$@\"; s=$?; : >'" + done + "'; exit $s\n");
+             o.meanwhile = [=](pid_t) {
+                 for (int i = 0; i < 500 && !exists(done); i++)
+                     usleep(10000);
+                 usleep(200000);
+                 write_file(out, "other");
+             };
+             odd_run run{{good, out}, o, 1, out, "other", nullptr, traced};
+             run.err = out + ": File exists: another file took its name during the run\n";
+             return run;
+         }},
+        {"a FIFO swapped in between the tool's look and its open",
+         [&](const std::string &f) {
+             std::string out = f + "/out.po", started = f + "/started";
+             write_file(out, old);
+             run_options o = on_name(f, f.c_str(), "openat:delay_enter=500000:when=1");
+             o.path = stand_in(": >'" + started + "'; exec " + find_program("iconv") + " \"$@\"\n");
+             o.meanwhile = [=](pid_t) {
+                 for (int i = 0; i < 500 && !exists(started); i++)
+                     usleep(10000);
+                 usleep(150000);
+                 std::remove(out.c_str());
+                 EXPECT_EQ(mkfifo(out.c_str(), 0644), 0);
+             };
+             odd_run run{{good, "out.po"}, o, 1, f + "/moved", nullptr, nullptr, traced};
+             run.err = "out.po: File exists: another file took its name during the run\n";
+             return run;
+         }},
+        {"a copy that fails after its room was reserved",
+         [&](const std::string &f) {
+             mkdir((f + "/small").c_str(), 0755);
+             mounts.push_back(f + "/small");
+             bool here =
+                 mount("quorvel", mounts.back().c_str(), "tmpfs", 0, "size=1m,mode=755") == 0;
+             std::string out = linked(f + "/small");
+             struct statvfs before = {};
+             statvfs(out.c_str(), &before);
+             odd_run run{{many, out},
+                         injected("pwrite64", "error=EIO:when=1"),
+                         1,
+                         out,
+                         old,
+                         [=](const run_result &) {
+                             struct statvfs after = {};
+                             statvfs(out.c_str(), &after);
+                             EXPECT_EQ(after.f_bfree, before.f_bfree);
+                         }};
+             run.here = here && traced;
+             return run;
+         }},
+        {"a refused link at the path that standard error appends to",
+         [&](const std::string &f) {
+             write_file(f + "/victim", old);
+             EXPECT_EQ(symlink((f + "/victim").c_str(), (f + "/tmp/out.po").c_str()), 0);
+             EXPECT_EQ(lchown((f + "/tmp/out.po").c_str(), 65534, 65534) == 0, root);
+             run_options o;
+             o.prefix = {"sh", "-c", "exec \"$@\" 2>>\"$0\"", f + "/victim"};
+             static std::string told;
+             told = old + f + "/tmp/out.po: Permission denied\n";
+             return odd_run{
+                 {good, f + "/tmp/out.po"}, o, 1, f + "/victim", told.c_str(), nullptr, root};
+         }},
+        {"a named temporary file that cannot be removed after the copy",
+         [&](const std::string &f) {
+             linked(f);
+             run_options o =
+                 on_name(f, f.c_str(), "openat:error=EOPNOTSUPP:when=2 unlinkat:error=EACCES");
+             return odd_run{{good, "out.po"},
+                            o,
+                            0,
+                            f + "/second.po",
+                            catalogue,
+                            [=](const run_result &r) {
+                                EXPECT_NE(r.err.find("out.po: Permission denied: the temporary "
+                                                     "file .out.po."),
+                                          std::string::npos)
+                                    << r.err;
+                                for (auto &left : hidden_files(f))
+                                    std::remove((f + "/" + left).c_str());
+                            },
+                            traced};
+         }},
         {"a PO name that leaves no room for a temporary name's additions",
          [&](const std::string &f) {
              std::string out = f + "/" + std::string(250, 'n') + ".po";
@@ -567,7 +724,9 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              o.meanwhile = [=](pid_t) {
                  for (int i = 0; i < 5000 && read_file(out) == old; i++)
                      usleep(1000);
-                 EXPECT_EQ(run_quorvel({good, out}).status, 0);
+                 run_result second = run_quorvel({good, out});
+                 EXPECT_EQ(second.status, 0);
+                 EXPECT_EQ(second.err, out + ": waiting for another run to finish writing it\n");
              };
              return odd_run{{many, out}, o, 0, f + "/second.po", catalogue, nullptr, traced};
          }},
@@ -655,7 +814,7 @@ struct InjectedFaults : tool_test, testing::WithParamInterface<std::tuple<int, b
 const char *fitting_errno(const std::string &call) {
     const std::pair<const char *, const char *> errors[] = {
         {"openat", "EACCES"},   {"newfstatat", "EACCES"},  {"readlinkat", "EACCES"},
-        {"flock", "ENOLCK"},    {"mmap", "ENOMEM"},        {"brk", "ENOMEM"},
+        {"linkat", "EEXIST"},   {"mmap", "ENOMEM"},        {"brk", "ENOMEM"},
         {"mprotect", "ENOMEM"}, {"clone3", "EAGAIN"},      {"clone", "EAGAIN"},
         {"pipe2", "EMFILE"},    {"dup", "EMFILE"},         {"fcntl", "EINVAL"},
         {"wait4", "ECHILD"},    {"waitid", "ECHILD"},      {"kill", "ESRCH"},
