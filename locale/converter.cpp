@@ -63,21 +63,18 @@ void strings_source::close() {
     fd_ = -1;
 }
 
-const char *strings_source::name_for_converter(const char *path, char (&fd_name)[24]) const {
+const char *strings_source::name_for_converter(const char *path, const decimal &fd_name) const {
     // The file that was opened and sniffed, even if another has taken its
     // name since, wherever /dev/fd names it.
-    decimal number(fd_);
-    std::memcpy(fd_name, "/dev/fd/", 8);
-    std::memcpy(fd_name + 8, number.str(), std::strlen(number.str()) + 1);
     struct stat st;
-    if (stat(fd_name, &st) == 0 && st.st_dev == st_.st_dev && st.st_ino == st_.st_ino)
-        return fd_name;
+    if (stat(fd_name.str(), &st) == 0 && st.st_dev == st_.st_dev && st.st_ino == st_.st_ino)
+        return fd_name.str();
     return path;
 }
 
 int converter::start(const char *path, const strings_source &source, bool quiet) {
     // Without a path, iconv reads its standard input.
-    char fd_name[24];
+    decimal fd_name(source.fd(), "/dev/fd/");
     const char *name = source.regular() ? source.name_for_converter(path, fd_name) : nullptr;
     // A path that begins with a dash would be read as an option.
     std::unique_ptr<char, decltype(&std::free)> dotted(nullptr, &std::free);

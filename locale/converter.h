@@ -3,6 +3,8 @@
 #ifndef QUORVEL_CONVERTER_H
 #define QUORVEL_CONVERTER_H
 
+#include "message.h"
+
 #include <cstdio>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -23,9 +25,9 @@ class strings_source {
     // A regular file goes to the converter by name, anything else (a pipe, a
     // device) on its standard input, both through the descriptor opened here.
     bool regular() const { return S_ISREG(st_.st_mode); }
-    // The name under which the converter opens the regular file: /dev/fd/N
-    // (written into fd_name) where that is this very file, else path.
-    const char *name_for_converter(const char *path, char (&fd_name)[24]) const;
+    // The name under which the converter opens the regular file: fd_name,
+    // /dev/fd/N, where that is this very file, else path.
+    const char *name_for_converter(const char *path, const decimal &fd_name) const;
     int fd() const { return fd_; }
     const struct stat &status() const { return st_; }
     const char *encoding() const { return encoding_; }

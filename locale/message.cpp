@@ -1,7 +1,9 @@
 // Messages: lines for the standard streams, put together from pieces.
 #include "message.h"
 
-decimal::decimal(long long n) {
+#include <cstring>
+
+decimal::decimal(long long n, const char *prefix) {
     char *p = digits_ + sizeof digits_;
     *--p = '\0';
     // Counted in the negative, which holds the smallest number too.
@@ -12,7 +14,8 @@ decimal::decimal(long long n) {
     } while (rest != 0);
     if (n < 0)
         *--p = '-';
-    begin_ = p;
+    size_t size = std::strlen(prefix);
+    begin_ = static_cast<char *>(std::memcpy(p - size, prefix, size));
 }
 
 bool put(FILE *stream, std::initializer_list<const char *> pieces) {

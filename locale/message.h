@@ -7,15 +7,18 @@
 #include <cstdio>
 #include <initializer_list>
 
-// The decimal digits of a number, as a string that lives as long as this.
+// The decimal digits of a number after a prefix of at most 20 bytes, such as
+// /dev/fd/, as a string that lives as long as this.
 class decimal {
   public:
-    explicit decimal(long long n);
+    explicit decimal(long long n, const char *prefix = "");
+    decimal(const decimal &) = delete;
+    decimal &operator=(const decimal &) = delete;
     const char *str() const { return begin_; }
 
   private:
-    char digits_[24];
-    const char *begin_;
+    char digits_[44];
+    char *begin_;
 };
 
 // Writes the pieces to the stream one after another; false if a write failed.

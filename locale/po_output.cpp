@@ -41,26 +41,21 @@ bool same_file(int fd, const struct stat &st) {
 }
 
 // The name under which /proc shows an open file, which linkat can give a
-// name of its own: /proc/self/fd/N.
-struct proc_name {
-    explicit proc_name(int fd) {
-        decimal number(fd);
-        std::memcpy(path, "/proc/self/fd/", 14);
-        std::memcpy(path + 14, number.str(), std::strlen(number.str()) + 1);
-    }
-    char path[40];
-};
+// name of its own.
+decimal proc_name(int fd) {
+    return decimal(fd, "/proc/self/fd/");
+}
 
 // Whether a file without a name can be given one, as where /proc is mounted.
 bool nameable(int fd) {
     struct stat st;
-    return stat(proc_name(fd).path, &st) == 0 && same_file(fd, st);
+    return stat(proc_name(fd).str(), &st) == 0 && same_file(fd, st);
 }
 
 // Gives the file fd, which has no name, the name in folder; fails with
 // EEXIST where another file has it, which is left as it is.
 int link_unnamed(int fd, int folder, const char *name) {
-    return linkat(AT_FDCWD, proc_name(fd).path, folder, name, AT_SYMLINK_FOLLOW);
+    return linkat(AT_FDCWD, proc_name(fd).str(), folder, name, AT_SYMLINK_FOLLOW);
 }
 
 // Gives back the room reserved past length for a copy that failed.
@@ -244,7 +239,7 @@ int po_output::open(const char *path) {
     // than one name may be another's planted link to a file of the user's:
     // only its name is replaced.
     bool here = place_.folder != -1;
-    must_rename_ = here && st.st_nlink > 1 && shared_sticky(place_.folder);
+    must_rename_ = here && st.st_nlink > 1 && shared_sticky(place_.folder, st);
     rename_ = must_rename_ || (here && st.st_nlink == 1 && !shares_stdout_ && !shares_stderr_);
     if (here && ((err = open_temporary(place_.folder, place_.name, 0600)) == 0 || must_rename_))
         return err;

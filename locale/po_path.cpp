@@ -39,15 +39,17 @@ bool group_too(const struct stat &st) {
 #endif
 }
 
-// Whether the rule covers st in folder: 1 or 0, and -1 for a folder that
-// cannot be looked at. owner is set to the folder's owner.
-int covered(int folder, const struct stat &st, uid_t &owner) {
+// What the rule says of st in folder: 0, that it does not cover it; 1,
+// that it covers it, but the user or the folder's owner owns it; 2, that it
+// refuses it; -1, that the folder cannot be looked at.
+int rule(int folder, const struct stat &st) {
     struct stat dir;
     if (fstat(folder, &dir) == -1)
         return -1;
-    owner = dir.st_uid;
     mode_t others = S_IWOTH | (group_too(st) ? S_IWGRP : 0);
-    return (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & others) != 0;
+    if ((dir.st_mode & S_ISVTX) == 0 || (dir.st_mode & others) == 0)
+        return 0;
+    return st.st_uid == geteuid() || st.st_uid == dir.st_uid ? 1 : 2;
 }
 
 // Folders are opened to name files in, which needs no right to read them
@@ -143,16 +145,12 @@ int walk(const char *path, po_place &place) {
 }
 
 bool refused_in(int folder, const struct stat &st) {
-    uid_t owner = 0;
-    int rule = covered(folder, st, owner);
-    return rule == -1 || (rule == 1 && st.st_uid != geteuid() && st.st_uid != owner);
+    int says = rule(folder, st);
+    return says == -1 || says == 2;
 }
 
-bool shared_sticky(int folder) {
-    struct stat regular = {};
-    regular.st_mode = S_IFREG;
-    uid_t owner;
-    return covered(folder, regular, owner) == 1;
+bool shared_sticky(int folder, const struct stat &st) {
+    return rule(folder, st) > 0;
 }
 
 bool of_proc(int folder) {

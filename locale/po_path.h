@@ -30,9 +30,9 @@ int walk(const char *path, po_place &place);
 // Whether the rule refuses the file or link st in folder.
 bool refused_in(int folder, const struct stat &st);
 
-// Whether the rule covers a regular file in folder: the folder is sticky,
-// and all may write it.
-bool shared_sticky(int folder);
+// Whether the rule covers the file st in folder: the folder is sticky, and
+// others than its owner may write it.
+bool shared_sticky(int folder, const struct stat &st);
 
 // Opens a folder, such as $TMPDIR, to name files in.
 int open_folder(const char *path);

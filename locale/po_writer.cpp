@@ -109,14 +109,15 @@ text_kind kind_of_text(const char *head, size_t size) {
         p++;
     if (p == end)
         return text_kind::blank;
-    // A comment, or msgctxt, msgid and msgstr, with msgid_plural and msgstr[N].
-    size_t n = end - p < 9 || std::memcmp(p, "msg", 3) != 0 ? 0
-               : std::memcmp(p + 3, "ctxt", 4) == 0         ? 7
-               : std::memcmp(p + 3, "str", 3) == 0          ? 6
-               : std::memcmp(p + 3, "id", 2) == 0           ? 5
-                                                            : 0;
-    return *p == '#' || (n > 0 && std::strchr(" \t[_", p[n]) != nullptr) ? text_kind::po
-                                                                         : text_kind::other;
+    // A comment, or a keyword: msgctxt, msgid, msgstr, msgid_plural, msgstr[N].
+    if (*p == '#')
+        return text_kind::po;
+    const char *q = p + 3;
+    if (end - p < 5 || std::memcmp(p, "msg", 3) != 0)
+        return text_kind::other;
+    while (q < end && ((*q >= 'a' && *q <= 'z') || *q == '_'))
+        q++;
+    return q < end && (*q == ' ' || *q == '\t' || *q == '[') ? text_kind::po : text_kind::other;
 }
 
 void write_po(FILE *po, const char *what, const char *s) {

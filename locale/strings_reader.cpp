@@ -3,6 +3,7 @@
 
 #include "po_writer.h"
 
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -160,79 +161,146 @@ bool looks_meant(char *line, passed_over &why) {
 
 // How a line read into the buffer ended.
 enum class line_end {
-    whole,    // at its line end, kept in the buffer
-    cut,      // at the end of the stream, without a line end
+    whole,    // at its line end, or where the stream ended (feof tells)
+    ended,    // at its line end, a CR
+    cut,      // where the stream ended
     too_long, // past the buffer; the rest of it has been passed over
 };
 
-// Passes over the line end that c begins: LF, CR LF or a lone CR.
-void end_line(FILE *strings, int c) {
+// Passes over the rest of a line, up to and with its line end: LF, CR LF or
+// a lone CR.
+[[gnu::cold]] void skip_line(FILE *strings) {
+    int c;
+    do
+        c = getc_unlocked(strings);
+    while (c != EOF && c != '\n' && c != '\r');
     if (c == '\r' && (c = getc_unlocked(strings)) != '\n' && c != EOF)
         ungetc(c, strings);
 }
 
-// Reads the line whose first byte is c into buffer: at most bufsize - 1
-// bytes, its line end included where that fits, and a zero byte. A line ends
-// at LF, CR LF or a lone CR, the classic Mac OS line end. Byte by byte, which
-// costs no more than fgets and stops at either end without reading past it.
-[[gnu::noinline]] line_end read_line(FILE *strings, int c, char *buffer, size_t bufsize) {
-    char *p = buffer, *last = buffer + bufsize - 1;
-    line_end end = line_end::whole;
-    for (;; c = getc_unlocked(strings)) {
-        if (c == EOF) {
+// Reads the rest of a line into buffer after its first have bytes, up to and
+// with its LF, as fgets does, and at most to bufsize - 1 bytes; returns
+// whether that fills the buffer.
+bool read_rest(FILE *strings, char *buffer, size_t bufsize, size_t have) {
+    // Only a full buffer puts fgets's zero byte at its end.
+    buffer[bufsize - 1] = '\n';
+    size_t room = bufsize - have;
+    if (room < 2 || std::fgets(buffer + have, room > INT_MAX ? INT_MAX : static_cast<int>(room),
+                               strings) == nullptr)
+        buffer[have] = '\0';
+    return buffer[bufsize - 1] == '\0';
+}
+
+// The length of what read_rest read into buffer after its first have
+// bytes, zero bytes in the text included: up to the first LF, which fgets
+// stops at, unless the stream ended first, and then up to a zero byte.
+size_t read_length(FILE *strings, const char *buffer, size_t bufsize, size_t have, bool full) {
+    if (full)
+        return bufsize - 1;
+    if (std::feof(strings) || std::ferror(strings))
+        return have + std::strlen(buffer + have);
+    auto *lf = static_cast<const char *>(std::memchr(buffer + have, '\n', bufsize - 1 - have));
+    return static_cast<size_t>(lf - buffer) + 1;
+}
+
+// Ends the line in buffer, have bytes long, at its CR cr where that is a
+// lone CR, the classic Mac OS line end; what follows it is read ahead, for
+// the next lines. Else the CR ends what was read; where that filled the
+// buffer, an LF may follow it.
+[[gnu::cold]] line_end split_at(FILE *strings, char *buffer, char *cr, size_t have, bool full,
+                                strings_position &at) {
+    size_t length = static_cast<size_t>(cr - buffer) + 1;
+    if (length < have) {
+        at.ahead_at = length;
+        at.ahead = have - length;
+        at.ahead_first = buffer[length];
+        at.ahead_more = full && buffer[have - 1] != '\n';
+        buffer[length] = '\0';
+        return line_end::ended;
+    }
+    int c = full ? getc_unlocked(strings) : EOF;
+    if (c != '\n' && c != EOF)
+        ungetc(c, strings);
+    return c == '\n' ? line_end::too_long : line_end::ended;
+}
+
+// Puts the next line into buffer: what was read ahead, or the stream's next.
+// Returns how it ends; false at the end of the text.
+bool next_line(FILE *strings, char *buffer, size_t bufsize, strings_position &at, line_end &end) {
+    size_t have = at.ahead;
+    bool more;
+    if (have > 0) {
+        buffer[at.ahead_at] = at.ahead_first;
+        std::memmove(buffer, buffer + at.ahead_at, have);
+        more = at.ahead_more;
+        at.ahead = 0;
+    } else {
+        // The first byte is taken alone: an empty line then costs no copy.
+        int first = getc_unlocked(strings);
+        if (first == EOF)
+            return false;
+        buffer[0] = static_cast<char>(first);
+        have = 1;
+        more = first != '\n';
+    }
+    buffer[have] = '\0';
+    bool full = more && read_rest(strings, buffer, bufsize, have);
+    end = line_end::whole;
+    // The first CR, looked for up to fgets's zero byte; one in the text
+    // hides what follows it, which is then looked at too, as is all that
+    // was read where a CR is found.
+    const char *first_cr = std::strchr(buffer, '\r');
+    size_t cr = first_cr != nullptr ? static_cast<size_t>(first_cr - buffer) : std::strlen(buffer);
+    bool hidden = buffer[cr] == '\0' && (!more  ? cr < have
+                                         : full ? cr < bufsize - 1
+                                                : (cr == 0 || buffer[cr - 1] != '\n') &&
+                                                      !std::feof(strings) && !std::ferror(strings));
+    char *found = nullptr;
+    if (buffer[cr] == '\r' || hidden) {
+        if (more)
+            have = read_length(strings, buffer, bufsize, have, full);
+        found = static_cast<char *>(std::memchr(buffer, '\r', have));
+    }
+    // A CR LF can only end what fgets read; any other CR ends a line.
+    if (found != nullptr && (found + 2 != buffer + have || found[1] != '\n')) {
+        end = split_at(strings, buffer, found, have, full, at);
+    } else if (full && buffer[bufsize - 2] != '\n') {
+        // A full buffer holds the whole line only where the stream ends after it.
+        int next = getc_unlocked(strings);
+        if (next == EOF)
             end = line_end::cut;
-            break;
-        }
-        if (p == last) {
-            // The rest of the line, its line end included, does not fit.
-            while (c != '\n' && c != '\r' && c != EOF)
-                c = getc_unlocked(strings);
-            end_line(strings, c);
+        else {
+            ungetc(next, strings);
+            skip_line(strings);
             end = line_end::too_long;
-            break;
-        }
-        *p++ = static_cast<char>(c);
-        if (c == '\n')
-            break;
-        if (c == '\r') {
-            // A lone CR, or CR LF, whose LF goes with it where it fits.
-            if ((c = getc_unlocked(strings)) == '\n' && p < last)
-                *p++ = '\n';
-            else if (c == '\n')
-                end = line_end::too_long;
-            else if (c != EOF)
-                ungetc(c, strings);
-            break;
         }
     }
-    *p = '\0';
-    return end;
+    return true;
 }
 
 } // namespace
 
-int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str) {
-    return read_strings(strings, buffer, bufsize, id, str, nullptr);
-}
-
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
                  strings_position *position) {
+    // Without a place of the caller's, the reader keeps one for the stream
+    // it was given last, which holds what it read ahead.
+    static strings_position own;
+    static FILE *owner = nullptr;
+    if (position == nullptr) {
+        if (owner != strings)
+            own = strings_position();
+        owner = strings;
+        position = &own;
+    }
     if (bufsize < 2)
         return 0;
-    long long line = position != nullptr ? position->line : 0;
-    bool tell = position != nullptr && position->passed != nullptr;
-    for (;;) {
-        // The first byte is taken alone: an empty line then costs no copy.
-        int first = getc_unlocked(strings);
-        if (first == EOF)
-            break;
+    long long line = position->line;
+    bool tell = position->passed != nullptr;
+    line_end end;
+    while (next_line(strings, buffer, bufsize, *position, end)) {
         line++;
-        if (first == '\n' || first == '\r') {
-            end_line(strings, first);
+        if (buffer[0] == '\n')
             continue;
-        }
-        line_end end = read_line(strings, first, buffer, bufsize);
-
         char *text = skip_bom(buffer);
         char *ends[2];
         bool entry = scan_line(text, id, str, ends);
@@ -240,17 +308,19 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         if (tell && (end == line_end::too_long ||
                      (entry ? refused_by_msgfmt(*id, *str, ends, why) : looks_meant(text, why)))) {
             position->line = line;
-            position->passed(position->context, line, why, end == line_end::cut);
+            position->passed(position->context, line, why,
+                             end == line_end::cut ||
+                                 (end == line_end::whole && position->ahead == 0 &&
+                                  (std::feof(strings) || std::ferror(strings))));
         }
-        if (position != nullptr && !entry && *text == '<' && opens_property_list(text))
+        if (!entry && *text == '<' && opens_property_list(text))
             position->property_list = true;
         if (entry) {
-            if (position != nullptr)
-                position->line = line;
+            position->line = line;
             return 1;
         }
     }
-    if (position != nullptr)
-        position->line = line;
+    position->line = line;
+    owner = nullptr;
     return 0;
 }

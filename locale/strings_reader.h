@@ -16,20 +16,6 @@
 #define QUORVEL_BUFFER(buffer, size)
 #endif
 
-// Reads lines from strings into buffer until one holds an entry, a line of the
-// form "key" = "value"; whose first byte is the key's opening quote (after a
-// UTF-8 byte-order mark, which converters may hand on at the start). A line
-// ends at LF, CR LF or a lone CR. The closing quotes are overwritten with
-// zero bytes; id and str are set to the key and the value inside buffer,
-// valid until the next call, each made PO text (po_text): its escapes kept
-// where a PO file reads them alike. A line longer than bufsize - 1 bytes, its
-// line end included, is scanned in its first bufsize - 1 bytes only; the rest
-// of it is passed over. Returns nonzero for an entry, zero at the end of the
-// stream or on a read error (ferror tells which). The stream is read without
-// taking its lock: it must not be shared with another thread.
-int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str)
-    QUORVEL_BUFFER(2, 3);
-
 // Why a line that looks as if it was meant to hold an entry yields none; or,
 // for the last four, why msgfmt refuses the pair it yields, which is kept.
 enum class passed_over {
@@ -53,12 +39,31 @@ struct strings_position {
     void (*passed)(void *context, long long line, passed_over why, bool cut) = nullptr;
     void *context = nullptr;
     bool property_list = false; // a line that opens an XML property list was read
+    // What a read took in past a lone CR: ahead bytes from ahead_at in the
+    // buffer, the first of them kept in ahead_first while the line before
+    // ends there, and whether their last line goes on in the stream.
+    size_t ahead_at = 0, ahead = 0;
+    char ahead_first = 0;
+    bool ahead_more = false;
 };
 
-// As above, also counting lines in position and calling position->passed,
-// where set, for every line passed over that looks meant to hold an entry and
-// every pair that msgfmt would refuse.
+// Reads lines from strings into buffer until one holds an entry, a line of the
+// form "key" = "value"; whose first byte is the key's opening quote (after a
+// UTF-8 byte-order mark, which converters may hand on at the start). A line
+// ends at LF, CR LF or a lone CR. The closing quotes are overwritten with
+// zero bytes; id and str are set to the key and the value inside buffer,
+// valid until the next call, each made PO text (po_text): its escapes kept
+// where a PO file reads them alike. A line longer than bufsize - 1 bytes, its
+// line end included, is scanned in its first bufsize - 1 bytes only; the rest
+// of it is passed over. Returns nonzero for an entry, zero at the end of the
+// stream or on a read error (ferror tells which). The stream is read without
+// taking its lock: it must not be shared with another thread.
+// The reader's place in the text is position, which the calls on one stream
+// share, or where it is null a place of the reader's own, for the stream it
+// was given last. It counts the lines and calls position->passed, where set,
+// for every line passed over that looks meant to hold an entry and every
+// pair that msgfmt would refuse.
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
-                 strings_position *position) QUORVEL_BUFFER(2, 3);
+                 strings_position *position = nullptr) QUORVEL_BUFFER(2, 3);
 
 #endif
