@@ -19,7 +19,8 @@ extern char **environ;
 namespace {
 
 // The stream's buffer, larger than the system's page-sized default, so that a
-// large file costs fewer reads from the pipe.
+// large file costs fewer reads from the pipe; before the stream is opened,
+// where the strings file's first bytes are looked at.
 char buffer[1 << 16];
 
 } // namespace
@@ -40,10 +41,10 @@ int strings_source::open(const char *path) {
         return err;
     }
     // Only a regular file is read ahead: a pipe's bytes would be gone.
-    char head[512];
+    char *head = buffer;
     ssize_t got = 0;
     if (regular()) {
-        while ((got = pread(fd_, head, sizeof head, 0)) == -1 && errno == EINTR)
+        while ((got = pread(fd_, head, 512, 0)) == -1 && errno == EINTR)
             ;
         if (got == -1) {
             int err = errno;

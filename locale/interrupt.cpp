@@ -65,9 +65,12 @@ void catch_interrupts() {
     struct sigaction action = {};
     action.sa_handler = on_interrupt;
     action.sa_mask = interrupt_set();
+    // One call a signal; the few that the caller ignores get that back, and
+    // one that comes meanwhile waits, to be dropped if it is one of those.
+    interrupts_held held;
     for (int sig : interrupts) {
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-            sigaction(sig, &action, nullptr);
+        if (sigaction(sig, &action, &old) == 0 && old.sa_handler == SIG_IGN)
+            sigaction(sig, &old, nullptr);
     }
 }
 

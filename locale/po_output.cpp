@@ -21,8 +21,9 @@
 namespace {
 
 // The stream's buffer, larger than the system's page-sized default so that a
-// large catalogue costs fewer writes; after the stream is closed, the buffer
-// of the copy at commit.
+// large catalogue costs fewer writes; before the stream is opened, where the
+// PO file's first bytes are looked at, and after it is closed, the buffer of
+// the copy at commit.
 char buffer[1 << 16];
 
 const char cut_short[] = "the file may be cut short";
@@ -164,9 +165,8 @@ int open_for_writing(int folder, const char *name, int flags, bool read_too) {
 // Whether a regular file holds text that is not a PO catalogue, which the
 // tool must not replace; one that cannot be read is taken as one.
 bool holds_other_text(int fd) {
-    char head[512];
-    ssize_t got = pread(fd, head, sizeof head, 0);
-    return got > 0 && kind_of_text(head, static_cast<size_t>(got)) == text_kind::other;
+    ssize_t got = pread(fd, buffer, 512, 0);
+    return got > 0 && kind_of_text(buffer, static_cast<size_t>(got)) == text_kind::other;
 }
 
 // Whether a refused rename may still be done as a copy over the file: it is

@@ -46,8 +46,8 @@ int rule(int folder, const struct stat &st) {
     struct stat dir;
     if (fstat(folder, &dir) == -1)
         return -1;
-    mode_t others = S_IWOTH | (group_too(st) ? S_IWGRP : 0);
-    if ((dir.st_mode & S_ISVTX) == 0 || (dir.st_mode & others) == 0)
+    if ((dir.st_mode & S_ISVTX) == 0 ||
+        ((dir.st_mode & S_IWOTH) == 0 && ((dir.st_mode & S_IWGRP) == 0 || !group_too(st))))
         return 0;
     return st.st_uid == geteuid() || st.st_uid == dir.st_uid ? 1 : 2;
 }
