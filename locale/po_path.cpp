@@ -19,20 +19,18 @@ char text[PATH_MAX], spliced[PATH_MAX];
 // its rule for files in sticky folders that the group may write, too.
 bool group_too(const struct stat &st) {
 #ifdef __linux__
-    static char level[2] = {0, 0};
     bool fifo = S_ISFIFO(st.st_mode);
-    if (!S_ISREG(st.st_mode) && !fifo)
-        return false;
-    if (level[fifo] == 0) {
-        level[fifo] = '0';
-        int fd = open(fifo ? "/proc/sys/fs/protected_fifos" : "/proc/sys/fs/protected_regular",
-                      O_RDONLY | O_CLOEXEC);
-        if (fd != -1 && read(fd, &level[fifo], 1) != 1)
-            level[fifo] = '0';
-        if (fd != -1)
-            close(fd);
+    char level = '0';
+    int fd = !S_ISREG(st.st_mode) && !fifo
+                 ? -1
+                 : open(fifo ? "/proc/sys/fs/protected_fifos" : "/proc/sys/fs/protected_regular",
+                        O_RDONLY | O_CLOEXEC);
+    if (fd != -1) {
+        if (read(fd, &level, 1) != 1)
+            level = '0';
+        close(fd);
     }
-    return level[fifo] == '2';
+    return level == '2';
 #else
     (void)st;
     return false;
@@ -101,10 +99,19 @@ int walk(const char *path, po_place &place) {
     place.folder = open(".", folder_flags);
     char *p = text;
     for (int links = 0;;) {
-        // A path, or the text of a link, that begins at the root.
+        // A path, or the text of a link, that begins at the root: the root
+        // and the first folder in it are opened together, as the rule has no
+        // say in the root, and as an emulator that lays a folder of its own
+        // over the root (qemu-user's -L) finds the real one only so.
         if (p == text && *p == '/') {
             close(place.folder);
-            place.folder = open("/", folder_flags);
+            char *first = p + std::strspn(p, "/"), *slash = std::strchr(first, '/');
+            if (slash != nullptr && slash > first)
+                *slash = '\0';
+            place.folder =
+                open(slash != nullptr && slash > first ? text : "/", folder_flags & ~O_NOFOLLOW);
+            if (slash != nullptr && slash > first)
+                p = slash + 1;
         }
         if (place.folder == -1)
             return errno;

@@ -181,7 +181,7 @@ enum class line_end {
 // Reads the rest of a line into buffer after its first have bytes, up to and
 // with its LF, as fgets does, and at most to bufsize - 1 bytes; returns
 // whether that fills the buffer.
-bool read_rest(FILE *strings, char *buffer, size_t bufsize, size_t have) {
+QUORVEL_BUFFER(2, 3) bool read_rest(FILE *strings, char *buffer, size_t bufsize, size_t have) {
     // Only a full buffer puts fgets's zero byte at its end.
     buffer[bufsize - 1] = '\n';
     size_t room = bufsize - have;
@@ -226,7 +226,8 @@ size_t read_length(FILE *strings, const char *buffer, size_t bufsize, size_t hav
 
 // Puts the next line into buffer: what was read ahead, or the stream's next.
 // Returns how it ends; false at the end of the text.
-bool next_line(FILE *strings, char *buffer, size_t bufsize, strings_position &at, line_end &end) {
+[[gnu::noinline]] QUORVEL_BUFFER(2, 3) bool next_line(FILE *strings, char *buffer, size_t bufsize,
+                                                      strings_position &at, line_end &end) {
     size_t have = at.ahead;
     bool more;
     if (have > 0) {
@@ -282,16 +283,6 @@ bool next_line(FILE *strings, char *buffer, size_t bufsize, strings_position &at
 
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
                  strings_position *position) {
-    // Without a place of the caller's, the reader keeps one for the stream
-    // it was given last, which holds what it read ahead.
-    static strings_position own;
-    static FILE *owner = nullptr;
-    if (position == nullptr) {
-        if (owner != strings)
-            own = strings_position();
-        owner = strings;
-        position = &own;
-    }
     if (bufsize < 2)
         return 0;
     long long line = position->line;
@@ -321,6 +312,5 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         }
     }
     position->line = line;
-    owner = nullptr;
     return 0;
 }

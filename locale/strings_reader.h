@@ -59,11 +59,10 @@ struct strings_position {
 // stream or on a read error (ferror tells which). The stream is read without
 // taking its lock: it must not be shared with another thread.
 // The reader's place in the text is position, which the calls on one stream
-// share, or where it is null a place of the reader's own, for the stream it
-// was given last. It counts the lines and calls position->passed, where set,
-// for every line passed over that looks meant to hold an entry and every
-// pair that msgfmt would refuse.
+// share from its start: it holds what was read ahead, counts the lines, and
+// calls position->passed, where set, for every line passed over that looks
+// meant to hold an entry and every pair that msgfmt would refuse.
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
-                 strings_position *position = nullptr) QUORVEL_BUFFER(2, 3);
+                 strings_position *position) QUORVEL_BUFFER(2, 3);
 
 #endif

@@ -312,12 +312,14 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
     };
     // A run under strace that sees only the calls on path (a name in the
     // working folder f), injected as inject says.
-    auto on_name = [&](const std::string &f, const char *path, const std::string &inject) {
+    auto on_name = [&](const std::string &f, const std::string &path, const std::string &inject) {
         run_options o = in_folder(f);
-        o.prefix = {strace, "-qq", "-o", "/dev/null", "-P", path, "-e", "trace=openat,unlinkat"};
+        o.prefix = {strace, "-qq", "-o", "/dev/null", "-P", path, "-e", "trace="};
         for (size_t at = 0, next; at < inject.size(); at = next + 1) {
             next = std::min(inject.find(' ', at), inject.size());
-            o.prefix.insert(o.prefix.end(), {"-e", "inject=" + inject.substr(at, next - at)});
+            std::string one = inject.substr(at, next - at);
+            o.prefix[7] += (at > 0 ? "," : "") + one.substr(0, one.find(':'));
+            o.prefix.insert(o.prefix.end(), {"-e", "inject=" + one});
         }
         return o;
     };
@@ -394,7 +396,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          [&](const std::string &f) {
              std::string out = f + "/out.po", started = f + "/started";
              write_file(out, old);
-             run_options o = on_name(f, f.c_str(), "openat:delay_enter=500000:when=1");
+             run_options o = on_name(f, f, "openat:delay_enter=500000:when=1");
              o.path = stand_in(": >'" + started + "'; exec " + find_program("iconv") + " \"$@\"\n");
              o.meanwhile = [=](pid_t) {
                  for (int i = 0; i < 500 && !exists(started); i++)
@@ -444,8 +446,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         {"a named temporary file that cannot be removed after the copy",
          [&](const std::string &f) {
              linked(f);
-             run_options o =
-                 on_name(f, f.c_str(), "openat:error=EOPNOTSUPP:when=2 unlinkat:error=EACCES");
+             run_options o = on_name(f, f, "openat:error=EOPNOTSUPP:when=2 unlinkat:error=EACCES");
              return odd_run{{good, "out.po"},
                             o,
                             0,
@@ -704,6 +705,94 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                  {good, linked(f)}, o, 1, f + "/second.po", "msgid \"a\"\nmsgstr \"b\"\nlt\"\n"};
              run.here = traced;
              run.err = f + "/out.po: File too large: the file may be cut short\n";
+             return run;
+         }},
+        {"another user's file in a folder open to all but not sticky, to root",
+         [&](const std::string &f) {
+             chmod(f.c_str(), 0777);
+             write_file(f + "/out.po", old);
+             EXPECT_EQ(chown((f + "/out.po").c_str(), 65534, 65534) == 0, root);
+             return odd_run{{good, f + "/out.po"}, {}, 0, f + "/out.po", catalogue, nullptr, root};
+         }},
+        {"standard output and the PO file on two file systems, with the same inode number",
+         [&](const std::string &f) {
+             for (const char *m : {"/a", "/b"}) {
+                 mkdir((f + m).c_str(), 0755);
+                 mounts.push_back(f + m);
+                 EXPECT_EQ(mount("quorvel", mounts.back().c_str(), "tmpfs", 0, "mode=755") == 0,
+                           root);
+             }
+             write_file(f + "/b/out.po", old);
+             odd_run run{{good, f + "/b/out.po"},
+                         stdout_to(f + "/a/out.txt"),
+                         0,
+                         f + "/b/out.po",
+                         catalogue,
+                         [=](const run_result &) {
+                             EXPECT_EQ(read_file(f + "/a/out.txt"), f + "/b/out.po: 1 messages.\n");
+                         }};
+             run.here = root;
+             return run;
+         }},
+        {"the PO name swapped meanwhile for a link to a file its user may not open",
+         [&](const std::string &f) {
+             std::string out = f + "/mine/out.po", started = f + "/mine/started";
+             mkdir((f + "/mine").c_str(), 0755);
+             write_file(out, old);
+             write_file(f + "/secret", old, 0600);
+             for (auto path : {f + "/mine", out})
+                 EXPECT_EQ(chown(path.c_str(), 65534, 65534) == 0, root);
+             run_options o = on_name(f + "/mine", f + "/mine", "openat:delay_enter=500000:when=1");
+             o.unprivileged = true;
+             o.path = stand_in(": >'" + started + "'; exec " + find_program("iconv") + " \"$@\"\n");
+             o.meanwhile = [=](pid_t) {
+                 for (int i = 0; i < 500 && !exists(started); i++)
+                     usleep(10000);
+                 usleep(150000);
+                 std::remove(out.c_str());
+                 EXPECT_EQ(symlink((f + "/secret").c_str(), out.c_str()), 0);
+                 EXPECT_EQ(lchown(out.c_str(), 65534, 65534) == 0, root);
+             };
+             odd_run run{{good, "out.po"}, o, 1, f + "/secret", old, nullptr, traced && root};
+             run.err = "out.po: File exists: another file took its name during the run\n";
+             return run;
+         }},
+        {"a PO file that is a mount point",
+         [&](const std::string &f) {
+             write_file(f + "/out.po", old);
+             write_file(f + "/mounted.po", old);
+             mounts.push_back(f + "/out.po");
+             bool here = mount((f + "/mounted.po").c_str(), mounts.back().c_str(), nullptr, MS_BIND,
+                               nullptr) == 0;
+             return odd_run{
+                 {good, f + "/out.po"}, {}, 0, f + "/mounted.po", catalogue, nullptr, here};
+         }},
+        {"a file system without locks under a copy",
+         [&](const std::string &f) {
+             linked(f);
+             return odd_run{{good, "out.po"},
+                            on_name(f, f + "/out.po", "fcntl:error=ENOLCK:when=3"),
+                            0,
+                            f + "/second.po",
+                            catalogue,
+                            nullptr,
+                            traced};
+         }},
+        {"a copy past the copy's buffer whose second write fails",
+         [&](const std::string &f) {
+             static std::string first;
+             for (int i = 0; first.size() < (1 << 16); i++)
+                 first += "msgid \"key" + std::to_string(i) + "\"\nmsgstr \"value " +
+                          std::to_string(i) + "\"\n";
+             first.resize(1 << 16);
+             odd_run run{{many, linked(f)},
+                         injected("pwrite64", "error=EIO:when=2"),
+                         1,
+                         f + "/second.po",
+                         first.c_str(),
+                         nullptr,
+                         traced};
+             run.err = f + "/out.po: Input/output error: the file may be cut short\n";
              return run;
          }},
         {"a PO file with a second name where there is no room for the copy",

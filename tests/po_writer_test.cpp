@@ -32,6 +32,7 @@ TEST(PoText, GivesEscapesThatPoLacksTheirCharacters) {
     std::pair<const char *, const char *> rows[] = {
         {R"(Don\'t)", "Don't"},
         {R"(\U41\U00e9\U20aC\U0041)", "Aé€A"},          // one to four hex digits
+        {R"(\U00e9f)", "éf"},                           // and no fifth
         {R"(\UD83D\UDE00)", "😀"},                       // a surrogate pair
         {R"(\UD83D!\UDE00\U0)", "\uFFFD!\uFFFD\uFFFD"}, // lone, and the zero character
         {R"(\U22\U5C\Ua\Ud)", R"(\"\\\n\r)"},           // what PO writes as escapes

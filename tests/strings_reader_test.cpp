@@ -22,7 +22,8 @@ entries scan(const std::string &text, size_t bufsize = 8192) {
     char *buffer = block.data();
     char *id, *str;
     entries found;
-    while (read_strings(stream, buffer, bufsize, &id, &str)) {
+    strings_position position;
+    while (read_strings(stream, buffer, bufsize, &id, &str, &position)) {
         EXPECT_TRUE(id > buffer && id < buffer + bufsize);
         EXPECT_TRUE(str > id && str < buffer + bufsize);
         found.emplace_back(id, str);
@@ -88,6 +89,7 @@ TEST(ReadStrings, KeepsEscapesAsTheyStand) {
     EXPECT_EQ(scan(R"("dir\\" = "Ordner\\";)"), one(R"(dir\\)", R"(Ordner\\)"));
     // Those that PO lacks become PO text.
     EXPECT_EQ(scan(R"("Don\'t" = "\U00e9\"";)"), one("Don't", R"(é\")"));
+    EXPECT_EQ(scan(R"("Don\'t" = "x";)"), one("Don't", "x"));
 }
 
 TEST(ReadStrings, GapBetweenKeyAndValueHasNoEscapes) {
