@@ -792,7 +792,11 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                          first.c_str(),
                          nullptr,
                          traced};
-             run.err = f + "/out.po: Input/output error: the file may be cut short\n";
+             // The reason as the tool's C library words it.
+             run.also = [=](const run_result &r) {
+                 EXPECT_EQ(r.err.rfind(f + "/out.po: ", 0), 0u);
+                 EXPECT_NE(r.err.find(": the file may be cut short\n"), std::string::npos);
+             };
              return run;
          }},
         {"a PO file with a second name where there is no room for the copy",
