@@ -1,9 +1,9 @@
 // Fuzz target: arbitrary bytes as the converter's output, through the strings
 // reader and the PO writer, checking what must hold for any input.
 //
-// Built twice: with the tool's 8192-byte line buffer, and with SMALL_BUFFER,
-// where the first input byte picks a buffer of 2 to 65 bytes so that lines
-// cut into pieces are common.
+// Built twice: with the tool's line size and buffer, and with SMALL_BUFFER,
+// where the first input byte picks lines of 1 to 64 bytes and a buffer a few
+// bytes larger, so that long lines and lines cut by a read are common.
 #include "po_writer.h"
 #include "strings_reader.h"
 
@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -61,17 +62,68 @@ void check_po(const char *po, size_t size, size_t entries) {
     check(lines == 2 * entries, "two PO lines per entry");
 }
 
+// Which lines begin inside a /* */ comment, by the format's rule: an entry
+// line is looked at after its value, any other line whole; quoted text ends
+// at its closing quote or its line's end, // ends what is read. Lines end at
+// LF, CR LF or a lone CR, their text at a zero byte. The last item tells
+// whether a comment is open at the end.
+std::vector<bool> inside_comment(const std::vector<char> &text) {
+    std::vector<bool> inside;
+    bool open = false;
+    for (size_t i = 0, n = text.size(); i < n;) {
+        size_t end = i;
+        while (end < n && text[end] != '\n' && text[end] != '\r')
+            end++;
+        size_t stop = static_cast<size_t>(std::find(text.begin() + static_cast<long>(i),
+                                                    text.begin() + static_cast<long>(end), '\0') -
+                                          text.begin());
+        inside.push_back(open);
+        auto quoted = [&](size_t p) { // past the quoted text that opens at p
+            for (p++; p < stop && text[p] != '"'; p++)
+                p += text[p] == '\\';
+            return p + 1;
+        };
+        size_t p =
+            i + (!open && stop - i >= 3 && std::memcmp(&text[i], "\xEF\xBB\xBF", 3) == 0 ? 3 : 0);
+        if (!open && p < stop && text[p] == '"') {
+            size_t value = quoted(p);
+            while (value < stop && text[value] != '"')
+                value++;
+            if (value < stop && quoted(value) <= stop)
+                p = quoted(value);
+        }
+        while (p < stop) {
+            bool two = p + 1 < stop;
+            if (open && text[p] == '*' && two && text[p + 1] == '/')
+                open = false, p += 2;
+            else if (!open && text[p] == '"')
+                p = quoted(p);
+            else if (!open && text[p] == '/' && two && text[p + 1] == '/')
+                break;
+            else if (!open && text[p] == '/' && two && text[p + 1] == '*')
+                open = true, p += 2;
+            else
+                p++;
+        }
+        i = end + (end + 1 < n && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+    }
+    inside.push_back(open);
+    return inside;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    strings_position position;
 #ifdef SMALL_BUFFER
     if (size == 0)
         return 0;
-    size_t bufsize = 2 + data[0] % 64;
+    position.line_size = 1 + data[0] % 64;
+    size_t bufsize = position.line_size + 2 + (data[0] >> 6);
     data++;
     size--;
 #else
-    size_t bufsize = 8192;
+    size_t bufsize = longest_line + 1 + (1 << 16);
 #endif
     std::vector<char> input(data, data + size);
     FILE *strings = size > 0 ? fmemopen(input.data(), size, "r") : std::fopen("/dev/null", "r");
@@ -84,7 +136,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // The lines told of as passed over come in order, each once.
     long long last_passed = 0;
-    strings_position position;
     position.context = &last_passed;
     position.passed = [](void *context, long long line, passed_over, bool) {
         auto *previous = static_cast<long long *>(context);
@@ -93,6 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     };
 
     size_t entries = 0;
+    std::vector<long long> entry_lines;
+    auto lines = std::make_unique<po_stream>(po);
     char *id, *str;
     while (read_strings(strings, buffer.data(), bufsize, &id, &str, &position)) {
         size_t id_size = std::strlen(id), str_size = std::strlen(str);
@@ -100,29 +153,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check(str > id + id_size && str + str_size < last, "value inside the buffer, after key");
         check(closed_text(id, id_size), "key has no newline or unescaped quote");
         check(closed_text(str, str_size), "value has no newline or unescaped quote");
-        write_po(po, "msgid", id);
-        write_po(po, "msgstr", str);
+        write_po(*lines, "msgid", id);
+        write_po(*lines, "msgstr", str);
         entries++;
+        entry_lines.push_back(position.line);
     }
     std::fclose(strings);
+    lines.reset();
     std::fclose(po);
 
     // Each entry takes a line of its own; a line ends at LF, CR LF or a lone
-    // CR, and the lines are counted as they are. After the last LF, a zero
-    // byte may hide from the reader what follows it, CRs included: the end
-    // of the stream hides the length of what fgets read.
-    size_t ends = 0, tail = 0;
-    for (size_t i = 0; i < size; i++) {
-        ends += input[i] == '\n' || (input[i] == '\r' && (i + 1 == size || input[i + 1] != '\n'));
-        tail = input[i] == '\n' ? i + 1 : tail;
+    // CR, and the lines are counted as they are.
+    size_t ends = 0, longest = 0;
+    for (size_t i = 0, start = 0; i < size; i++) {
+        bool end =
+            input[i] == '\n' || (input[i] == '\r' && (i + 1 == size || input[i + 1] != '\n'));
+        ends += end;
+        longest = std::max(longest, i + 1 - start);
+        start = end ? i + 1 : start;
     }
-    bool hidden =
-        std::find(input.begin() + static_cast<long>(tail), input.end(), '\0') != input.end();
     check(entries <= ends + 1, "no more entries than lines");
-    size_t lines = ends + (size > 0 && input.back() != '\n' && input.back() != '\r' ? 1 : 0);
-    check(hidden ? position.line <= static_cast<long long>(lines)
-                 : position.line == static_cast<long long>(lines),
-          "every line counted once");
+    size_t lines_in = ends + (size > 0 && input.back() != '\n' && input.back() != '\r' ? 1 : 0);
+    check(position.line == static_cast<long long>(lines_in), "every line counted once");
+    // No entry from a line that begins in a comment, and an open one is told
+    // (where no line is too long, whose rest the reader does not look at).
+    if (longest <= position.line_size) {
+        std::vector<bool> inside = inside_comment(input);
+        for (long long line : entry_lines)
+            check(!inside[static_cast<size_t>(line - 1)], "no entry inside a comment");
+        check((position.comment != 0) == inside.back(), "a comment open at the end is told");
+    }
     check(last_passed <= position.line, "passed-over lines among those read");
     check_po(po_text, po_size, entries);
     std::free(po_text);

@@ -18,9 +18,7 @@ extern char **environ;
 
 namespace {
 
-// The stream's buffer, larger than the system's page-sized default, so that a
-// large file costs fewer reads from the pipe; before the stream is opened,
-// where the strings file's first bytes are looked at.
+// Where the strings file's first bytes are looked at.
 char buffer[1 << 16];
 
 } // namespace
@@ -143,7 +141,8 @@ int converter::start(const char *path, const strings_source &source, bool quiet)
         finish();
         return err;
     }
-    std::setvbuf(stream_, buffer, _IOFBF, sizeof buffer);
+    // The reader takes the text in blocks of its own.
+    std::setvbuf(stream_, nullptr, _IONBF, 0);
     return 0;
 }
 

@@ -24,10 +24,10 @@ class diagnostics {
     // Where the reader tells of passed-over lines.
     strings_position position();
 
-    // Tells of a last line cut short by the end of the text where the text
-    // was converted in full, then how many lines were passed over beyond the
-    // cap. A line that a failed conversion cut off is no fault of the file.
-    // Where lines were read but none held an entry or was told of, says that
+    // Tells of a last line cut short by the end of the text, and of a
+    // comment that it left open, where the text was converted in full, then
+    // how many lines were passed over beyond the cap. A line that a failed conversion cut off is no
+    // fault of the file. Where lines were read but none held an entry or was told of, says that
     // nothing was found, and why where the text is an XML property list;
     // piped: the text came from a pipe, read as UTF-16.
     void finish(bool converted, const strings_position &read, long long entries, bool piped);

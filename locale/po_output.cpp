@@ -20,10 +20,8 @@
 
 namespace {
 
-// The stream's buffer, larger than the system's page-sized default so that a
-// large catalogue costs fewer writes; before the stream is opened, where the
-// PO file's first bytes are looked at, and after it is closed, the buffer of
-// the copy at commit.
+// Where the PO file's first bytes are looked at, and the buffer of the copy
+// at commit. The stream has none: the writer hands it its lines in blocks.
 char buffer[1 << 16];
 
 const char cut_short[] = "the file may be cut short";
@@ -231,7 +229,7 @@ int po_output::open(const char *path) {
         if (stream_ == nullptr)
             return errno;
         po_ = -1;
-        std::setvbuf(stream_, buffer, _IOFBF, sizeof buffer);
+        std::setvbuf(stream_, nullptr, _IONBF, 0);
         return 0;
     }
     // Staged beside the PO file where the folder takes it, so that it can
@@ -323,7 +321,7 @@ int po_output::open_temporary(int folder, const char *name, mode_t mode) {
         discard();
         return err;
     }
-    std::setvbuf(stream_, buffer, _IOFBF, sizeof buffer);
+    std::setvbuf(stream_, nullptr, _IONBF, 0);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 #include "po_writer.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -120,19 +121,29 @@ text_kind kind_of_text(const char *head, size_t size) {
     return q < end && (*q == ' ' || *q == '\t' || *q == '[') ? text_kind::po : text_kind::other;
 }
 
-void write_po(FILE *po, const char *what, const char *s) {
-    size_t what_size = std::strlen(what), s_size = std::strlen(s);
-    // A line is put together here and handed to the stream in one call, which
-    // costs less than parsing a format or calling the stream for each piece.
-    char line[1024];
-    if (what_size + s_size + 4 > sizeof line) {
-        std::fwrite(what, 1, what_size, po);
-        std::fwrite(" \"", 1, 2, po);
-        std::fwrite(s, 1, s_size, po);
-        std::fwrite("\"\n", 1, 2, po);
+bool po_stream::flush() {
+    if (used_ > 0)
+        std::fwrite(block_, 1, used_, po_);
+    used_ = 0;
+    failed_ = std::ferror(po_) != 0;
+    return !failed_;
+}
+
+bool po_stream::make_room(const char *what, const char *s, size_t size) {
+    flush();
+    if (size <= sizeof block_)
+        return true;
+    for (const char *piece : {what, " \"", s, "\"\n"})
+        std::fputs(piece, po_);
+    failed_ = std::ferror(po_) != 0;
+    return false;
+}
+
+void write_po(po_stream &po, const char *what, const char *s) {
+    size_t what_size = std::strlen(what), s_size = std::strlen(s), size = what_size + s_size + 4;
+    if (size > sizeof po.block_ - po.used_ && !po.make_room(what, s, size))
         return;
-    }
-    char *end = line;
+    char *end = po.block_ + po.used_;
     std::memcpy(end, what, what_size);
     end += what_size;
     *end++ = ' ';
@@ -141,5 +152,5 @@ void write_po(FILE *po, const char *what, const char *s) {
     end += s_size;
     *end++ = '"';
     *end++ = '\n';
-    std::fwrite(line, 1, static_cast<size_t>(end - line), po);
+    po.used_ = static_cast<size_t>(end - po.block_);
 }

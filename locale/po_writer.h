@@ -5,10 +5,36 @@
 #include <cstddef>
 #include <cstdio>
 
+// The PO file's stream, with a block of its own that the lines are put
+// together in and that goes to the stream whole: a copy a line, and no call
+// of the stream. An unbuffered stream then takes each block as one write.
+class po_stream {
+  public:
+    explicit po_stream(FILE *po) : po_(po) {}
+    ~po_stream() { flush(); }
+    po_stream(const po_stream &) = delete;
+    po_stream &operator=(const po_stream &) = delete;
+
+    // Hands the lines held to the stream; false where a write failed, now or
+    // before (ferror then tells why).
+    bool flush();
+    bool failed() const { return failed_; }
+
+  private:
+    friend void write_po(po_stream &po, const char *what, const char *s);
+    // Flushes the block for a line of size bytes; false where the line is
+    // longer than the block, and has gone to the stream in its pieces.
+    bool make_room(const char *what, const char *s, size_t size);
+    FILE *po_;
+    size_t used_ = 0;
+    bool failed_ = false;
+    char block_[1 << 16];
+};
+
 // Writes one PO line: the keyword what, a blank and s in double quotes. The
 // text is copied byte for byte; write errors are left in the stream's error
 // state for the caller to check.
-void write_po(FILE *po, const char *what, const char *s);
+void write_po(po_stream &po, const char *what, const char *s);
 
 // Whether a PO file reads the escape of c, the byte after a backslash, as a
 // strings file does: \" \\ \n \t \r \a \b \f \v and octal.

@@ -112,20 +112,23 @@ int main(int argc, char *argv[]) {
     if (err != 0)
         return fail(po.error_path(), err, po.note());
 
-    char buffer[8192];
+    // The text is read in blocks of 64 KiB at least, after what the block
+    // before held of a line that it cut.
+    char buffer[longest_line + 1 + (1 << 16)];
     char *id, *str;
     long long count = 0;
-    diagnostics passed_over(strings_path, sizeof buffer - 1, quiet);
+    diagnostics passed_over(strings_path, longest_line, quiet);
     strings_position position = passed_over.position();
+    po_stream lines(po.stream());
     while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str, &position)) {
-        write_po(po.stream(), "msgid", id);
-        write_po(po.stream(), "msgstr", str);
-        if (std::ferror(po.stream()))
+        write_po(lines, "msgid", id);
+        write_po(lines, "msgstr", str);
+        if (lines.failed())
             break;
         count++;
     }
     int read_error = std::ferror(strings.stream()) ? errno : 0;
-    int write_error = std::ferror(po.stream()) ? errno : 0;
+    int write_error = !lines.flush() ? errno : 0;
 
     // The PO file takes the new catalogue only after all of it went well.
     int status = strings.finish();

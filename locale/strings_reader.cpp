@@ -3,7 +3,6 @@
 
 #include "po_writer.h"
 
-#include <climits>
 #include <cstring>
 
 namespace {
@@ -12,8 +11,7 @@ namespace {
 // null when the line's text ends first; sets escaped where an escape that PO
 // lacks comes first. A backslash steps over the byte after it. The quote is
 // found first and backslashes before it after: strchr and memchr are fast in
-// every C library (musl's strpbrk goes byte by byte), and most texts hold no
-// backslash at all. Inline: it is the heart of the hot path.
+// every C library, and most texts hold no backslash at all.
 inline char *closing_quote(char *p, bool &escaped) {
     for (;;) {
         char *quote = std::strchr(p, '"');
@@ -23,9 +21,7 @@ inline char *closing_quote(char *p, bool &escaped) {
         if (escape == nullptr)
             return quote;
         escaped = escaped || !po_escape(escape[1]);
-        // Past the escape and the byte it protects, at most the quote: the
-        // text's zero byte lies beyond that.
-        p = escape + 2;
+        p = escape + 2; // at most the quote: the zero byte lies beyond it
     }
 }
 
@@ -36,49 +32,37 @@ char *skip_bom(char *line) {
     return bom ? line + 3 : line;
 }
 
-// The quotes of the pair in a line that begins with the key's opening quote;
-// the first that is null tells where the line fails to hold one.
+// The quotes of the pair in a line that begins with the key's opening quote
+// (the first that is null tells where the line fails to hold one), and
+// whether the key and the value hold an escape that PO lacks.
 struct pair {
     char *key_end = nullptr, *value = nullptr, *value_end = nullptr;
+    bool escaped[2] = {false, false};
 };
 
 // Finds the pair without changing the line; false when it holds none.
-bool find_pair(char *line, pair &found) {
-    bool escaped = false;
-    found.key_end = closing_quote(line + 1, escaped);
-    if (found.key_end == nullptr)
-        return false;
-    found.value = std::strchr(found.key_end + 1, '"');
-    if (found.value == nullptr)
-        return false;
-    found.value_end = closing_quote(found.value + 1, escaped);
+inline bool find_pair(char *line, pair &found) {
+    found.key_end = closing_quote(line + 1, found.escaped[0]);
+    found.value = found.key_end != nullptr ? std::strchr(found.key_end + 1, '"') : nullptr;
+    found.value_end =
+        found.value != nullptr ? closing_quote(found.value + 1, found.escaped[1]) : nullptr;
     return found.value_end != nullptr;
 }
 
-// Picks the entry out of one line, in place; false when the line holds none.
-// The steps of find_pair, written out: this is the loop's hot path. Only a
+// Picks the entry out of one line, in place; returns where the line goes on
+// after the value's closing quote, or null where it holds no entry. Only a
 // key or value with an escape that PO lacks is rewritten. The ends of the
 // key and the value, their zero bytes, go to ends.
-bool scan_line(char *line, char **id, char **str, char *(&ends)[2]) {
-    if (line[0] != '"')
-        return false;
-    bool key_escaped = false, value_escaped = false;
-    char *key_end = closing_quote(line + 1, key_escaped);
-    if (key_end == nullptr)
-        return false;
-    char *value = std::strchr(key_end + 1, '"');
-    if (value == nullptr)
-        return false;
-    char *value_end = closing_quote(value + 1, value_escaped);
-    if (value_end == nullptr)
-        return false;
-    *key_end = '\0';
-    *value_end = '\0';
+char *scan_line(char *line, char **id, char **str, char *(&ends)[2]) {
+    pair found;
+    if (line[0] != '"' || !find_pair(line, found))
+        return nullptr;
+    *found.key_end = *found.value_end = '\0';
     *id = line + 1;
-    *str = value + 1;
-    ends[0] = key_escaped ? po_text(*id) : key_end;
-    ends[1] = value_escaped ? po_text(*str) : value_end;
-    return true;
+    *str = found.value + 1;
+    ends[0] = found.escaped[0] ? po_text(*id) : found.key_end;
+    ends[1] = found.escaped[1] ? po_text(*str) : found.value_end;
+    return found.value_end + 1;
 }
 
 // Whether a PO text ends with the escape \n: an odd number of backslashes
@@ -107,6 +91,17 @@ bool ends_with_newline(const char *s, const char *end) {
     else if (key_ends != value_ends)
         why = key_ends ? passed_over::key_ends_with_newline : passed_over::value_ends_with_newline;
     return key_begins != value_begins || key_ends != value_ends;
+}
+
+// Whether a pair is named, and why: an empty key, which gettext takes for the
+// catalogue's header, or a pair that msgfmt refuses. Most pairs are told
+// apart by their first and last bytes.
+inline bool named(const char *id, const char *str, char *const (&ends)[2], passed_over &why) {
+    if (*id == '\0')
+        why = passed_over::empty_key;
+    return *id == '\0' ||
+           ((id[0] == '\\' || str[0] == '\\' || ends[0][-1] == 'n' || ends[1][-1] == 'n') &&
+            refused_by_msgfmt(id, str, ends, why));
 }
 
 // The bytes of a bare key: letters, digits and _ $ + / : . - (the range from
@@ -159,158 +154,162 @@ bool looks_meant(char *line, passed_over &why) {
     return std::strncmp(line, "<plist", 6) == 0 || std::strncmp(line, "<!DOCTYPE plist", 15) == 0;
 }
 
-// How a line read into the buffer ended.
-enum class line_end {
-    whole,    // at its line end, or where the stream ended (feof tells)
-    ended,    // at its line end, a CR
-    cut,      // where the stream ended
-    too_long, // past the buffer; the rest of it has been passed over
-};
-
-// Passes over the rest of a line, up to and with its line end: LF, CR LF or
-// a lone CR.
-[[gnu::cold]] void skip_line(FILE *strings) {
-    int c;
-    do
-        c = getc_unlocked(strings);
-    while (c != EOF && c != '\n' && c != '\r');
-    if (c == '\r' && (c = getc_unlocked(strings)) != '\n' && c != EOF)
-        ungetc(c, strings);
+// Where the comment whose text begins at p closes: just past its */, or null
+// where the line's text ends first.
+char *comment_end(char *p) {
+    while ((p = std::strchr(p, '*')) != nullptr && p[1] != '/')
+        p++;
+    return p != nullptr ? p + 2 : nullptr;
 }
 
-// Reads the rest of a line into buffer after its first have bytes, up to and
-// with its LF, as fgets does, and at most to bufsize - 1 bytes; returns
-// whether that fills the buffer.
-QUORVEL_BUFFER(2, 3) bool read_rest(FILE *strings, char *buffer, size_t bufsize, size_t have) {
-    // Only a full buffer puts fgets's zero byte at its end.
-    buffer[bufsize - 1] = '\n';
-    size_t room = bufsize - have;
-    if (room < 2 || std::fgets(buffer + have, room > INT_MAX ? INT_MAX : static_cast<int>(room),
-                               strings) == nullptr)
-        buffer[have] = '\0';
-    return buffer[bufsize - 1] == '\0';
-}
-
-// The length of what read_rest read into buffer after its first have
-// bytes, zero bytes in the text included: up to the first LF, which fgets
-// stops at, unless the stream ended first, and then up to a zero byte.
-size_t read_length(FILE *strings, const char *buffer, size_t bufsize, size_t have, bool full) {
-    if (full)
-        return bufsize - 1;
-    if (std::feof(strings) || std::ferror(strings))
-        return have + std::strlen(buffer + have);
-    auto *lf = static_cast<const char *>(std::memchr(buffer + have, '\n', bufsize - 1 - have));
-    return static_cast<size_t>(lf - buffer) + 1;
-}
-
-// Ends the line in buffer, have bytes long, at its CR cr where that is a
-// lone CR, the classic Mac OS line end; what follows it is read ahead, for
-// the next lines. Else the CR ends what was read; where that filled the
-// buffer, an LF may follow it.
-[[gnu::cold]] line_end split_at(FILE *strings, char *buffer, char *cr, size_t have, bool full,
-                                strings_position &at) {
-    size_t length = static_cast<size_t>(cr - buffer) + 1;
-    if (length < have) {
-        at.ahead_at = length;
-        at.ahead = have - length;
-        at.ahead_first = buffer[length];
-        at.ahead_more = full && buffer[have - 1] != '\n';
-        buffer[length] = '\0';
-        return line_end::ended;
-    }
-    int c = full ? getc_unlocked(strings) : EOF;
-    if (c != '\n' && c != EOF)
-        ungetc(c, strings);
-    return c == '\n' ? line_end::too_long : line_end::ended;
-}
-
-// Puts the next line into buffer: what was read ahead, or the stream's next.
-// Returns how it ends; false at the end of the text.
-[[gnu::noinline]] QUORVEL_BUFFER(2, 3) bool next_line(FILE *strings, char *buffer, size_t bufsize,
-                                                      strings_position &at, line_end &end) {
-    size_t have = at.ahead;
-    bool more;
-    if (have > 0) {
-        buffer[at.ahead_at] = at.ahead_first;
-        std::memmove(buffer, buffer + at.ahead_at, have);
-        more = at.ahead_more;
-        at.ahead = 0;
-    } else {
-        // The first byte is taken alone: an empty line then costs no copy.
-        int first = getc_unlocked(strings);
-        if (first == EOF)
+// Follows the line's text from p, inside a comment where open is set, as the
+// platform reads it: quoted text ends at its closing quote or at the line's
+// end, a comment opens at a /* outside it and closes at the first */, and a
+// // outside both ends what is read. Returns whether a comment is open at the
+// line's end; sets entry where a whole entry follows the */ that closes one.
+bool comment_open(char *p, bool open, bool &entry) {
+    for (bool escaped = false;;) {
+        if (open) {
+            if ((p = comment_end(p)) == nullptr)
+                return true;
+            open = false;
+            pair found;
+            char *q = skip_blanks(p);
+            entry = entry || (*q == '"' && find_pair(q, found));
+        } else if (*p == '"') {
+            if ((p = closing_quote(p + 1, escaped)) == nullptr)
+                return false;
+            p++;
+        } else if (*p == '/' && (p[1] == '*' || p[1] == '/')) {
+            if (p[1] == '/')
+                return false;
+            open = true;
+            p += 2;
+        } else if (*p++ == '\0') {
             return false;
-        buffer[0] = static_cast<char>(first);
-        have = 1;
-        more = first != '\n';
-    }
-    buffer[have] = '\0';
-    bool full = more && read_rest(strings, buffer, bufsize, have);
-    end = line_end::whole;
-    // The first CR, looked for up to fgets's zero byte; one in the text
-    // hides what follows it, which is then looked at too, as is all that
-    // was read where a CR is found.
-    const char *first_cr = std::strchr(buffer, '\r');
-    size_t cr = first_cr != nullptr ? static_cast<size_t>(first_cr - buffer) : std::strlen(buffer);
-    bool hidden = buffer[cr] == '\0' && (!more  ? cr < have
-                                         : full ? cr < bufsize - 1
-                                                : (cr == 0 || buffer[cr - 1] != '\n') &&
-                                                      !std::feof(strings) && !std::ferror(strings));
-    char *found = nullptr;
-    if (buffer[cr] == '\r' || hidden) {
-        if (more)
-            have = read_length(strings, buffer, bufsize, have, full);
-        found = static_cast<char *>(std::memchr(buffer, '\r', have));
-    }
-    // A CR LF can only end what fgets read; any other CR ends a line.
-    if (found != nullptr && (found + 2 != buffer + have || found[1] != '\n')) {
-        end = split_at(strings, buffer, found, have, full, at);
-    } else if (full && buffer[bufsize - 2] != '\n') {
-        // A full buffer holds the whole line only where the stream ends after it.
-        int next = getc_unlocked(strings);
-        if (next == EOF)
-            end = line_end::cut;
-        else {
-            ungetc(next, strings);
-            skip_line(strings);
-            end = line_end::too_long;
         }
     }
-    return true;
+}
+
+// Where byte c lies first in buffer from from to end; end where it does not.
+size_t find(const char *buffer, size_t from, size_t end, char c) {
+    const void *p = std::memchr(buffer + from, c, end - from);
+    return p != nullptr ? static_cast<size_t>(static_cast<const char *>(p) - buffer) : end;
+}
+
+// Moves the text held to the front of buffer and reads as much as fits
+// after it.
+QUORVEL_BUFFER(2, 3)
+void refill(FILE *strings, char *buffer, size_t bufsize, strings_position &at) {
+    size_t held = at.end - at.next;
+    std::memmove(buffer, buffer + at.next, held);
+    at.lf -= at.next;
+    at.cr -= at.next;
+    at.next = 0;
+    size_t got = std::fread(buffer + held, 1, bufsize - 1 - held, strings);
+    at.end = held + got;
+    if (at.lf == held)
+        at.lf = find(buffer, held, at.end, '\n');
+    if (at.cr == held)
+        at.cr = find(buffer, held, at.end, '\r');
+    at.ended = got == 0;
+}
+
+// How the line taken ends: at its line end, where the stream ended, or past
+// line_size, the rest of it passed over.
+enum class line_end { whole, cut, too_long };
+
+// Takes the next line out of the text held, reading more where it goes on
+// past it, and ends its text with a zero byte; false at the end of the text.
+// The next LF and CR are found a block at a time, or a line at a time where
+// lines end in them: each byte is looked at once here.
+QUORVEL_BUFFER(2, 3)
+bool next_line(FILE *strings, char *buffer, size_t bufsize, strings_position &at, char *&line,
+               line_end &how) {
+    size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
+    for (;;) {
+        if (at.lf < at.next)
+            at.lf = find(buffer, at.next, at.end, '\n');
+        if (at.cr < at.next)
+            at.cr = find(buffer, at.next, at.end, '\r');
+        size_t start = at.next, stop = at.lf < at.cr ? at.lf : at.cr, held = at.end - start;
+        // Most lines end at an LF that is held, with no CR before it.
+        if (at.lf < at.cr && at.lf - start < most && !at.skipping) {
+            at.next = at.lf + 1;
+            buffer[at.lf] = '\0';
+            line = buffer + start;
+            how = line_end::whole;
+            return true;
+        }
+        // Where the line end is not held, or is a CR that ends what was read
+        // and that an LF may follow, more is read while the line fits.
+        bool cr_last = stop + 1 == at.end && stop == at.cr && !at.ended;
+        if ((stop == at.end || cr_last) && held <= most && !at.ended) {
+            refill(strings, buffer, bufsize, at);
+            continue;
+        }
+        if (held == 0)
+            return false;
+        size_t after = stop + (stop == at.end ? 0 : stop + 1 < at.end && at.lf == stop + 1 ? 2 : 1);
+        // The rest of a line too long is passed over, up to and with its end.
+        bool goes_on = stop == at.end || cr_last;
+        if (at.skipping) {
+            at.next = cr_last ? stop : after;
+            at.skipping = goes_on;
+            continue;
+        }
+        size_t length = after - start;
+        how = length > most ? line_end::too_long : stop < at.end ? line_end::whole : line_end::cut;
+        size_t text_end = how == line_end::too_long ? start + most : stop;
+        at.skipping = how == line_end::too_long && goes_on;
+        at.next = at.skipping ? text_end : after;
+        buffer[text_end] = '\0';
+        line = buffer + start;
+        return true;
+    }
 }
 
 } // namespace
 
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
                  strings_position *position) {
-    if (bufsize < 2)
+    if (bufsize < 3)
         return 0;
-    long long line = position->line;
-    bool tell = position->passed != nullptr;
-    line_end end;
-    while (next_line(strings, buffer, bufsize, *position, end)) {
-        line++;
-        if (buffer[0] == '\n')
-            continue;
-        char *text = skip_bom(buffer);
-        char *ends[2];
-        bool entry = scan_line(text, id, str, ends);
+    strings_position &at = *position;
+    bool tell = at.passed != nullptr;
+    char *line;
+    line_end how;
+    while (next_line(strings, buffer, bufsize, at, line, how)) {
+        at.line++;
+        bool cut = how == line_end::cut, after = false;
         passed_over why = passed_over::too_long;
-        if (tell && (end == line_end::too_long ||
-                     (entry ? refused_by_msgfmt(*id, *str, ends, why) : looks_meant(text, why)))) {
-            position->line = line;
-            position->passed(position->context, line, why,
-                             end == line_end::cut ||
-                                 (end == line_end::whole && position->ahead == 0 &&
-                                  (std::feof(strings) || std::ferror(strings))));
+        // A line that begins inside a comment is part of it, but for what
+        // follows the comment's end.
+        if (at.comment != 0) {
+            if (!comment_open(line, true, after))
+                at.comment = 0;
+            if (tell && (how == line_end::too_long || after))
+                at.passed(at.context, at.line, after ? passed_over::after_comment : why, cut);
+            continue;
         }
-        if (!entry && *text == '<' && opens_property_list(text))
-            position->property_list = true;
-        if (entry) {
-            position->line = line;
+        char *text = skip_bom(line);
+        char *ends[2] = {};
+        char *rest = scan_line(text, id, str, ends);
+        // On an entry line, only what follows the value can open a comment
+        // (most often that is a semicolon alone); on a line too long, the
+        // part not read could close it again.
+        if ((rest == nullptr || *(rest += *rest == ';') != '\0') &&
+            comment_open(rest != nullptr ? rest : text, false, after) && how != line_end::too_long)
+            at.comment = at.line;
+        if (tell && (how == line_end::too_long ||
+                     (rest != nullptr ? named(*id, *str, ends, why)
+                                      : looks_meant(text, why) ||
+                                            (after && (why = passed_over::after_comment, true)))))
+            at.passed(at.context, at.line, why, cut);
+        if (rest != nullptr)
             return 1;
-        }
+        if (*text == '<' && opens_property_list(text))
+            at.property_list = true;
     }
-    position->line = line;
     return 0;
 }

@@ -16,52 +16,61 @@
 #define QUORVEL_BUFFER(buffer, size)
 #endif
 
+// The longest line, with its line end, that the reader takes whole.
+const size_t longest_line = 8191;
+
 // Why a line that looks as if it was meant to hold an entry yields none; or,
-// for the last four, why msgfmt refuses the pair it yields, which is kept.
+// from key_begins_with_newline on, why the pair it yields is named, which is
+// kept: msgfmt refuses it, or gettext takes it for the header.
 enum class passed_over {
     key_not_closed,            // begins with a quote, but the key does not end on the line
     no_value,                  // a key, but no quote opens a value after it
     value_not_closed,          // the value does not end on the line
     indented,                  // a whole entry, after blanks or tabs
     unquoted_key,              // a bare word for a key: Name = "value";
-    too_long,                  // longer than the buffer: entries in it may be lost
+    after_comment,             // a whole entry after a comment on its line
+    too_long,                  // longer than line_size: entries in it may be lost
     key_begins_with_newline,   // the key begins with \n, the value does not
     value_begins_with_newline, // the value begins with \n, the key does not
     key_ends_with_newline,     // the key ends with \n, the value does not
     value_ends_with_newline,   // the value ends with \n, the key does not
+    empty_key,                 // "" = "value": msgid "" is the catalogue's header
 };
 
 // The reader's place in the text, and whom it tells of passed-over lines.
-// A line is cut when the stream ended in it, before its newline: it may be
+// A line is cut when the stream ended in it, before its line end: it may be
 // whole, or the converter may have failed in the middle of it.
 struct strings_position {
     long long line = 0; // the number of the line read last, from 1
     void (*passed)(void *context, long long line, passed_over why, bool cut) = nullptr;
     void *context = nullptr;
     bool property_list = false; // a line that opens an XML property list was read
-    // What a read took in past a lone CR: ahead bytes from ahead_at in the
-    // buffer, the first of them kept in ahead_first while the line before
-    // ends there, and whether their last line goes on in the stream.
-    size_t ahead_at = 0, ahead = 0;
-    char ahead_first = 0;
-    bool ahead_more = false;
+    long long comment = 0;      // the line that opened a /* comment still open; 0: none
+    size_t line_size = longest_line;
+    // The text read and not yet taken lies in the buffer from next to end;
+    // lf and cr are where its next LF and CR lie, end where none is held.
+    size_t next = 0, end = 0, lf = 0, cr = 0;
+    bool ended = false;    // the stream has no more
+    bool skipping = false; // the line taken last goes on past what was scanned of it
 };
 
-// Reads lines from strings into buffer until one holds an entry, a line of the
-// form "key" = "value"; whose first byte is the key's opening quote (after a
-// UTF-8 byte-order mark, which converters may hand on at the start). A line
-// ends at LF, CR LF or a lone CR. The closing quotes are overwritten with
-// zero bytes; id and str are set to the key and the value inside buffer,
-// valid until the next call, each made PO text (po_text): its escapes kept
-// where a PO file reads them alike. A line longer than bufsize - 1 bytes, its
-// line end included, is scanned in its first bufsize - 1 bytes only; the rest
-// of it is passed over. Returns nonzero for an entry, zero at the end of the
-// stream or on a read error (ferror tells which). The stream is read without
-// taking its lock: it must not be shared with another thread.
+// Reads the text of strings into buffer, a block at a time (bufsize - 1
+// bytes less what a line that a read cut left), until a line holds an entry:
+// a line of the form "key" = "value"; whose first byte is the key's opening
+// quote (after a UTF-8 byte-order mark, which converters may hand on at the
+// start), outside a /* */ comment. A line ends at LF, CR LF or a lone CR; a
+// zero byte in it ends its text. The closing quotes are overwritten with zero
+// bytes; id and str are set to the key and the value inside buffer, valid
+// until the next call, each made PO text (po_text): its escapes kept where a
+// PO file reads them alike. A line longer than position->line_size bytes,
+// its line end included, is scanned in its first line_size bytes only (the
+// buffer must be larger by two at least); the rest of it is passed over.
+// Returns nonzero for an entry, zero at the end of the stream or on a read
+// error (ferror tells which).
 // The reader's place in the text is position, which the calls on one stream
-// share from its start: it holds what was read ahead, counts the lines, and
-// calls position->passed, where set, for every line passed over that looks
-// meant to hold an entry and every pair that msgfmt would refuse.
+// share from its start: it counts the lines, tells whether a comment is open,
+// and calls position->passed, where set, for every line passed over that
+// looks meant to hold an entry and every pair that it names.
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
                  strings_position *position) QUORVEL_BUFFER(2, 3);
 

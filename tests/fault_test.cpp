@@ -169,10 +169,10 @@ TEST_F(Faults, LongLineMakesNoEntryFromItsMiddle) {
 
 TEST_F(Faults, PassedOverLinesAreCappedAndNeverFatal) {
     // Each reason, as the manual names it.
-    std::string why =
-        strings("\"open key = x;\n\"no value\" = ;\n\"open value\" = \"x;\n \"a\" = \"b\";\n"
-                "\"\\nKey\" = \"b\";\n",
-                "why.strings");
+    std::string why = strings(
+        "\"open key = x;\n\"no value\" = ;\n\"open value\" = \"x;\n \"a\" = \"b\";\n"
+        "\"\\nKey\" = \"b\";\n/* c */ \"k\" = \"v\";\n\"\" = \"x\";\n/* old:\n\"o\" = \"p\";\n",
+        "why.strings");
     EXPECT_EQ(
         run_quorvel({why, po}).err,
         why + ":1: key not closed: line passed over\n" + why +
@@ -180,7 +180,10 @@ TEST_F(Faults, PassedOverLinesAreCappedAndNeverFatal) {
             ":3: value not closed: line passed over (a value cannot go on over several lines)\n" +
             why + ":4: entry does not begin its line: line passed over\n" + why +
             ":5: the key begins with a newline and the value does not: msgfmt refuses such a "
-            "pair\n");
+            "pair\n" +
+            why + ":6: entry after a comment on its line: line passed over\n" + why +
+            ":7: empty key: gettext takes msgid \"\" for the catalogue's header\n" + why +
+            ":8: comment not closed: every line after it passed over\n");
     std::string text = "\"a\" = \"b\";\n";
     for (int i = 0; i < 150; i++)
         text += "Key" + std::to_string(i) + " = \"v\";\n";

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -9,16 +10,19 @@ TEST(WritePo, WritesKeywordAndTextByteForByte) {
     char *data = nullptr;
     size_t size = 0;
     FILE *po = open_memstream(&data, &size);
-    write_po(po, "msgid", "Cancel");
-    write_po(po, "msgstr", "Abbrechen");
-    write_po(po, "msgid", "");
-    write_po(po, "msgstr", R"(a\nb \"c\" 保存 %1$@)");
-    // Texts of every length around the line that the writer puts together.
+    auto lines = std::make_unique<po_stream>(po);
+    write_po(*lines, "msgid", "Cancel");
+    write_po(*lines, "msgstr", "Abbrechen");
+    write_po(*lines, "msgid", "");
+    write_po(*lines, "msgstr", R"(a\nb \"c\" 保存 %1$@)");
+    // Texts of every length around what fills the writer's block, and past it.
     std::string around;
-    for (size_t length = 1000; length < 1030; length++) {
-        write_po(po, "msgstr", std::string(length, 'x').c_str());
+    for (size_t length : {65400u, 65509u, 65510u, 65511u, 65540u, 70000u}) {
+        write_po(*lines, "msgstr", std::string(length, 'x').c_str());
         around += "msgstr \"" + std::string(length, 'x') + "\"\n";
     }
+    EXPECT_TRUE(lines->flush());
+    lines.reset();
     std::fclose(po);
     EXPECT_EQ(std::string(data, size), "msgid \"Cancel\"\n"
                                        "msgstr \"Abbrechen\"\n"
