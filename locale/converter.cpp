@@ -42,7 +42,7 @@ int strings_source::open(const char *path) {
     char *head = buffer;
     ssize_t got = 0;
     if (regular()) {
-        while ((got = pread(fd_, head, 512, 0)) == -1 && errno == EINTR)
+        while ((got = pread(fd_, head, po_head_size, 0)) == -1 && errno == EINTR)
             ;
         if (got == -1) {
             int err = errno;

@@ -31,6 +31,8 @@ const char *message(passed_over why) {
         return "the key ends with a newline and the value does not: msgfmt refuses such a pair";
     case passed_over::value_ends_with_newline:
         return "the value ends with a newline and the key does not: msgfmt refuses such a pair";
+    case passed_over::comment_not_closed:
+        return "comment not closed: every line after it passed over";
     case passed_over::empty_key:
         return "empty key: gettext takes msgid \"\" for the catalogue's header";
     case passed_over::too_long:
@@ -80,9 +82,8 @@ void diagnostics::finish(bool converted, const strings_position &read, long long
                          bool piped) {
     if (cut_line_ != 0 && converted)
         tell(cut_line_, cut_why_);
-    if (read.comment != 0 && converted && !quiet_)
-        put(stderr, {path_, ":", decimal(read.comment).str(),
-                     ": comment not closed: every line after it passed over\n"});
+    if (read.comment != 0 && converted)
+        tell(read.comment, passed_over::comment_not_closed);
     if (hidden_ > 0)
         put(stderr, {path_, ": ", decimal(hidden_).str(), " more lines passed over\n"});
     if (converted && read.line > 0 && entries == 0 && shown_ == 0 && !quiet_)

@@ -7,7 +7,8 @@
 namespace {
 
 // Every signal whose default is to end the process and that can be caught,
-// but SIGPIPE and SIGXFSZ, which are ignored: a write then fails instead.
+// but SIGPIPE and SIGXFSZ, which are ignored: a write then fails instead;
+// and the real-time ones below.
 const int interrupts[] = {
     SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,  SIGFPE,    SIGUSR1,
     SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGSYS,  SIGPROF, SIGVTALRM,
@@ -30,12 +31,25 @@ volatile sig_atomic_t exit_status = -1;
 
 sigset_t restore;
 
+// The signals handled: those above and the real-time ones, which end a
+// process too, and whose numbers are known only when the tool runs.
 sigset_t interrupt_set() {
     sigset_t set;
     sigemptyset(&set);
     for (int sig : interrupts)
         sigaddset(&set, sig);
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
+        sigaddset(&set, sig);
+#endif
     return set;
+}
+
+// Handles one signal of the set, but where the caller ignores it.
+void handle(int sig, const struct sigaction &action) {
+    struct sigaction old;
+    if (sigaction(sig, &action, &old) == 0 && old.sa_handler == SIG_IGN)
+        sigaction(sig, &old, nullptr);
 }
 
 // Cleans up with async-signal-safe calls only, then ends the process with
@@ -68,10 +82,12 @@ void catch_interrupts() {
     // One call a signal; the few that the caller ignores get that back, and
     // one that comes meanwhile waits, to be dropped if it is one of those.
     interrupts_held held;
-    for (int sig : interrupts) {
-        if (sigaction(sig, &action, &old) == 0 && old.sa_handler == SIG_IGN)
-            sigaction(sig, &old, nullptr);
-    }
+    for (int sig : interrupts)
+        handle(sig, action);
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
+        handle(sig, action);
+#endif
 }
 
 const sigset_t &signals_to_restore() {

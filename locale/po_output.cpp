@@ -45,11 +45,13 @@ decimal proc_name(int fd) {
     return decimal(fd, "/proc/self/fd/");
 }
 
+#ifdef O_TMPFILE
 // Whether a file without a name can be given one, as where /proc is mounted.
 bool nameable(int fd) {
     struct stat st;
     return stat(proc_name(fd).str(), &st) == 0 && same_file(fd, st);
 }
+#endif
 
 // Gives the file fd, which has no name, the name in folder; fails with
 // EEXIST where another file has it, which is left as it is.
@@ -153,17 +155,35 @@ int reserve(int fd, off_t size) {
     return 0;
 }
 
-// Opens a file for writing, and for reading too where it may be read and
-// read_too is set, so that what it holds can be looked at.
-int open_for_writing(int folder, const char *name, int flags, bool read_too) {
-    int fd = read_too ? openat(folder, name, O_RDWR | flags) : -1;
-    return fd != -1 || (read_too && errno != EACCES) ? fd : openat(folder, name, O_WRONLY | flags);
+// Opens the PO file st, name in folder, for writing, without waiting; for
+// reading too where it is a regular file that may be read, so that what it
+// holds can be looked at. A FIFO without a reader is waited for, saying so;
+// once open, writes wait again.
+[[gnu::noinline]] int open_for_writing(int folder, const char *name, int flags,
+                                       const struct stat &st, const char *path) {
+    flags |= O_NONBLOCK;
+    int fd = S_ISREG(st.st_mode) ? openat(folder, name, O_RDWR | flags) : -1;
+    if (fd == -1 && (!S_ISREG(st.st_mode) || errno == EACCES))
+        fd = openat(folder, name, O_WRONLY | flags);
+    if (fd == -1 && errno == ENXIO && S_ISFIFO(st.st_mode)) {
+        put(stderr, {path, ": waiting for a reader of the FIFO\n"});
+        do
+            fd = openat(folder, name, O_WRONLY | (flags & ~O_NONBLOCK));
+        while (fd == -1 && errno == EINTR);
+    }
+    if (fd != -1 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == -1) {
+        int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
 }
 
 // Whether a regular file holds text that is not a PO catalogue, which the
 // tool must not replace; one that cannot be read is taken as one.
 bool holds_other_text(int fd) {
-    ssize_t got = pread(fd, buffer, 512, 0);
+    ssize_t got = pread(fd, buffer, po_head_size, 0);
     return got > 0 && kind_of_text(buffer, static_cast<size_t>(got)) == text_kind::other;
 }
 
@@ -201,7 +221,7 @@ int po_output::changed() {
     return EEXIST;
 }
 
-int po_output::open(const char *path) {
+int po_output::open(const char *path, int reader) {
     path_ = error_path_ = path;
     int err = walk(path, place_);
     if (err == 0 && S_ISLNK(place_.st.st_mode))
@@ -220,6 +240,10 @@ int po_output::open(const char *path) {
         return err;
     shares_stdout_ = same_file(STDOUT_FILENO, st);
     shares_stderr_ = same_file(STDERR_FILENO, st);
+    if (same_file(reader, st)) {
+        note_ = "the converter's own pipe; not written";
+        return -1;
+    }
     if (S_ISREG(st.st_mode) && holds_other_text(po_)) {
         note_ = "not a PO file; not overwritten (is the strings file named first?)";
         return -1;
@@ -254,7 +278,10 @@ int po_output::open(const char *path) {
 }
 
 int po_output::open_unnamed() {
-    po_ = open_for_writing(place_.folder, place_.name, O_NOCTTY | O_CLOEXEC, true);
+    struct stat target;
+    if (fstatat(place_.folder, place_.name, &target, 0) == -1)
+        return errno;
+    po_ = open_for_writing(place_.folder, place_.name, O_NOCTTY | O_CLOEXEC, target, path_);
     if (po_ == -1)
         return errno;
     close(place_.folder);
@@ -267,17 +294,14 @@ int po_output::open_named() {
     if ((S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) && refused_in(place_.folder, st))
         return EACCES;
     // Opened now, so that a file that cannot be written fails before anything
-    // else is done, and held: this is the file written, or replaced. Without
-    // waiting, but for a FIFO, which is to be written as the run goes: a FIFO
-    // put in another file's place meanwhile must not hold the run.
-    int wait = S_ISFIFO(st.st_mode) ? 0 : O_NONBLOCK;
-    po_ = open_for_writing(place_.folder, place_.name, O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | wait,
-                           S_ISREG(st.st_mode));
+    // else is done, and held: this is the file written, or replaced. A FIFO
+    // or a link put in a regular file's place meanwhile fails the run.
+    po_ = open_for_writing(place_.folder, place_.name, O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, st,
+                           path_);
     if (po_ == -1)
-        return errno == ELOOP || errno == ENXIO ? changed() : errno;
+        return errno == ELOOP || (errno == ENXIO && S_ISREG(st.st_mode)) ? changed() : errno;
     struct stat now;
-    if (fstat(po_, &now) == -1 ||
-        (wait != 0 && fcntl(po_, F_SETFL, fcntl(po_, F_GETFL) & ~O_NONBLOCK) == -1))
+    if (fstat(po_, &now) == -1)
         return errno;
     return same(now, st) ? 0 : changed();
 }
@@ -503,6 +527,15 @@ int po_output::copy_in_place(int data) {
         err = errno;
     else if (known && st.st_size > old.st_size)
         give_back(po_, end > old.st_size ? end : old.st_size);
+    // Room reserved and given back changes no byte, but the file's times.
+    if (err != 0 && !cut && known) {
+#ifdef __APPLE__
+        struct timespec times[2] = {old.st_atimespec, old.st_mtimespec};
+#else
+        struct timespec times[2] = {old.st_atim, old.st_mtim};
+#endif
+        futimens(po_, times);
+    }
     if (close(po_) == -1 && err == 0)
         err = errno;
     po_ = -1;

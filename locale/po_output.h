@@ -34,9 +34,10 @@ class po_output {
     po_output &operator=(const po_output &) = delete;
 
     // Returns 0, or the errno value that keeps the PO file from being written,
-    // or -1 for a file that holds other text than a catalogue (note() says
-    // so), which is never replaced; then nothing has been created or changed.
-    int open(const char *path);
+    // or -1 for a file that holds other text than a catalogue, or that is
+    // the pipe that reader reads (note() says so), which is never replaced;
+    // then nothing has been created or changed.
+    int open(const char *path, int reader);
 
     FILE *stream() const { return stream_; }
 

@@ -1,8 +1,9 @@
 // PO writer: the lines of a gettext message catalogue.
 #include "po_writer.h"
 
+#include "message.h"
+
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -95,6 +96,38 @@ char *po_text(char *s) {
     return out;
 }
 
+namespace {
+
+// What gettext's reader takes as blank: space, tab, form feed, vertical tab,
+// CR and LF.
+bool po_blank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Whether the line at p, up to end, begins with a PO keyword followed by a
+// blank, a line end or a quote (or the end of what was read).
+bool begins_with_keyword(const char *p, const char *end) {
+    static const char *const keywords[] = {"msgctxt", "msgid_plural", "msgid", "msgstr"};
+    for (const char *keyword : keywords) {
+        size_t size = std::strlen(keyword);
+        if (static_cast<size_t>(end - p) < size || std::memcmp(p, keyword, size) != 0)
+            continue;
+        const char *q = p + size;
+        // msgstr[N]
+        if (size == 6 && q < end && *q == '[') {
+            const char *digits = ++q;
+            while (q < end && *q >= '0' && *q <= '9')
+                q++;
+            if (q == digits || q == end || *q++ != ']')
+                return false;
+        }
+        return q == end || po_blank(*q) || *q == '"';
+    }
+    return false;
+}
+
+} // namespace
+
 text_kind kind_of_text(const char *head, size_t size) {
     const char *p = head, *end = head + size;
     auto byte = [head](size_t i) {
@@ -106,19 +139,21 @@ text_kind kind_of_text(const char *head, size_t size) {
         return text_kind::other;
     if (size >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
         p += 3;
-    while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r'))
-        p++;
-    if (p == end)
-        return text_kind::blank;
-    // A comment, or a keyword: msgctxt, msgid, msgstr, msgid_plural, msgstr[N].
-    if (*p == '#')
-        return text_kind::po;
-    const char *q = p + 3;
-    if (end - p < 5 || std::memcmp(p, "msg", 3) != 0)
-        return text_kind::other;
-    while (q < end && ((*q >= 'a' && *q <= 'z') || *q == '_'))
-        q++;
-    return q < end && (*q == ' ' || *q == '\t' || *q == '[') ? text_kind::po : text_kind::other;
+    // Blank lines and comments (# alone, or followed by a blank or one of
+    // . : , | ~) up to the first line that is neither.
+    for (bool comments = false;; comments = true) {
+        while (p < end && po_blank(*p))
+            p++;
+        if (p == end)
+            return comments ? text_kind::other : text_kind::blank;
+        if (*p != '#')
+            return begins_with_keyword(p, end) ? text_kind::po : text_kind::other;
+        if (p + 1 < end && !po_blank(p[1]) && std::strchr(".:,|~", p[1]) == nullptr)
+            return text_kind::other;
+        p = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (p == nullptr)
+            return text_kind::other;
+    }
 }
 
 bool po_stream::flush() {
@@ -133,8 +168,7 @@ bool po_stream::make_room(const char *what, const char *s, size_t size) {
     flush();
     if (size <= sizeof block_)
         return true;
-    for (const char *piece : {what, " \"", s, "\"\n"})
-        std::fputs(piece, po_);
+    put(po_, {what, " \"", s, "\"\n"});
     failed_ = std::ferror(po_) != 0;
     return false;
 }

@@ -62,10 +62,16 @@ inline bool po_escape(char c) {
 // text never grows; returns its new end, the zero byte.
 char *po_text(char *s);
 
-// What the first bytes of a file tell of it: nothing (no line but blank ones),
-// that it is a PO file (its first line that is not blank is a # comment or
-// begins with a PO keyword), or that it is other text (it holds a zero byte,
-// begins with a UTF-16 or UTF-32 byte-order mark, or begins otherwise).
+// The most of a file's first bytes that kind_of_text needs.
+const size_t po_head_size = 1 << 16;
+
+// What the first bytes of a file tell of it: nothing (no line but blank ones,
+// as gettext counts blanks), that it is a PO file (its first line that is
+// neither blank nor a PO comment, # alone or followed by a blank or one of
+// . : , | ~, begins with a keyword: msgctxt, msgid, msgid_plural, msgstr or
+// msgstr[N], followed by a blank, a line end or a quote), or that it is
+// other text: it holds a zero byte, begins with a UTF-16 or UTF-32 mark,
+// begins otherwise, or holds nothing but comments in what was read.
 enum class text_kind { blank, po, other };
 text_kind kind_of_text(const char *head, size_t size);
 

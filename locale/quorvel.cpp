@@ -107,7 +107,7 @@ int main(int argc, char *argv[]) {
     // From here on, what standard error writes to is known from the file
     // that was opened, not from its path.
     po_output po;
-    int err = po.open(po_path);
+    int err = po.open(po_path, fileno(strings.stream()));
     quiet = po.shares_stderr();
     if (err != 0)
         return fail(po.error_path(), err, po.note());

@@ -29,6 +29,7 @@ enum class passed_over {
     indented,                  // a whole entry, after blanks or tabs
     unquoted_key,              // a bare word for a key: Name = "value";
     after_comment,             // a whole entry after a comment on its line
+    comment_not_closed,        // a comment opened here is open at the end of the text
     too_long,                  // longer than line_size: entries in it may be lost
     key_begins_with_newline,   // the key begins with \n, the value does not
     value_begins_with_newline, // the value begins with \n, the key does not

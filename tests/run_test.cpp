@@ -396,6 +396,22 @@ TEST_F(Run, RefusesToOverwriteTheStringsFile) {
         {{de, dir / "new.strings"}, de + swapped},
         {{utf8, in}, in + not_po},
         {{in, utf8}, utf8 + not_po}};
+    // What a slip of tab completion may name, refused; what gettext's tools
+    // write, replaced.
+    std::string other = dir / "other.po";
+    for (std::string text : std::vector<std::string>{
+             "#!/bin/sh\n", "#include <stdio.h>\n", "# Title\n\ntext\n", "msgfmt -o de.mo de.po\n",
+             std::string(600, '\n') + "int x;\n", std::string("# a comment alone\n")}) {
+        write_file(other, text);
+        EXPECT_EQ(run_quorvel({in, other}).err, other + not_po);
+        EXPECT_EQ(read_file(other), text);
+    }
+    for (std::string text :
+         std::vector<std::string>{"msgid\n\"\"\nmsgstr \"\"\n", "\f#, fuzzy\nmsgid\"a\"\n",
+                                  "\xEF\xBB\xBF#~ msgid \"x\"\r\nmsgstr[0] \"\"\r\n"}) {
+        write_file(other, text);
+        EXPECT_EQ(run_quorvel({in, other}).status, 0) << text;
+    }
     std::vector<std::string> before = {read_file(in), read_file(utf8), read_file(de)};
     for (auto &[args, err] : rows) {
         run_result r = run_quorvel(args);
