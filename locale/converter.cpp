@@ -56,6 +56,21 @@ int strings_source::open(const char *path) {
     return 0;
 }
 
+const char *strings_source::read_as() const {
+    if (!regular())
+        return "read as UTF-16: not a regular file";
+    static const char *const told[][2] = {
+        {"utf-32", "read as UTF-32: a UTF-32 byte-order mark"},
+        {"utf-16", "read as UTF-16: a UTF-16 byte-order mark"},
+        {"utf-16be", "read as UTF-16 big-endian: no byte-order mark, and a zero byte first"},
+        {"utf-16le", "read as UTF-16 little-endian: no byte-order mark, and a zero byte second"},
+    };
+    for (auto &[name, text] : told)
+        if (std::strcmp(name, encoding_) == 0)
+            return text;
+    return "read as UTF-8: no UTF-16 byte-order mark";
+}
+
 void strings_source::close() {
     if (fd_ != -1)
         ::close(fd_);

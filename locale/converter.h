@@ -31,6 +31,8 @@ class strings_source {
     int fd() const { return fd_; }
     const struct stat &status() const { return st_; }
     const char *encoding() const { return encoding_; }
+    // What the file was read as, and why, as a failed conversion tells it.
+    const char *read_as() const;
     // Whether the file reads as a PO file, as where the two paths are swapped.
     bool reads_as_po() const { return po_; }
 

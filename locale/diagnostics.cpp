@@ -15,6 +15,9 @@ const char *message(passed_over why) {
         return "key not closed: line passed over";
     case passed_over::no_value:
         return "no value after the key: line passed over";
+    case passed_over::value_on_next_line:
+        return "no value after the key: line passed over (a value cannot go on over several "
+               "lines)";
     case passed_over::value_not_closed:
         return "value not closed: line passed over (a value cannot go on over several lines)";
     case passed_over::indented:

@@ -296,8 +296,8 @@ int po_output::open_named() {
     // Opened now, so that a file that cannot be written fails before anything
     // else is done, and held: this is the file written, or replaced. A FIFO
     // or a link put in a regular file's place meanwhile fails the run.
-    po_ = open_for_writing(place_.folder, place_.name, O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, st,
-                           path_);
+    po_ =
+        open_for_writing(place_.folder, place_.name, O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, st, path_);
     if (po_ == -1)
         return errno == ELOOP || (errno == ENXIO && S_ISREG(st.st_mode)) ? changed() : errno;
     struct stat now;

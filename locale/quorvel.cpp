@@ -55,17 +55,20 @@ int fail(const char *path, int err, const char *note = nullptr) {
     return 1;
 }
 
-// Reports a converter that did not end with status 0.
-void conversion_failed(const char *strings_path, int status) {
+// Reports a converter that did not end with status 0; one that exited so
+// with what the file was read as, and why.
+void conversion_failed(const char *strings_path, int status, const strings_source &source) {
     if (quiet)
         return;
     bool signaled = status != -1 && WIFSIGNALED(status);
     if (status == -1 || (!signaled && !WIFEXITED(status)))
         put(stderr, {strings_path, ": conversion failed\n"});
     else
-        put(stderr, {strings_path, ": conversion failed: iconv ",
-                     signaled ? "killed by signal " : "exited with status ",
-                     decimal(signaled ? WTERMSIG(status) : WEXITSTATUS(status)).str(), "\n"});
+        put(stderr,
+            {strings_path, ": conversion failed: iconv ",
+             signaled ? "killed by signal " : "exited with status ",
+             decimal(signaled ? WTERMSIG(status) : WEXITSTATUS(status)).str(), signaled ? "" : " (",
+             signaled ? "" : source.read_as(), signaled ? "" : ")", "\n"});
 }
 
 // Where the summary goes: standard output, unless that is the PO file, whose
@@ -139,7 +142,7 @@ int main(int argc, char *argv[]) {
     if (read_error != 0)
         return fail(strings_path, read_error);
     if (!converted) {
-        conversion_failed(strings_path, status);
+        conversion_failed(strings_path, status, source);
         return 1;
     }
     if ((err = po.commit()) != 0)

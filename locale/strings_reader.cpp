@@ -9,9 +9,8 @@ namespace {
 
 // Returns the unescaped double quote that closes the text starting at p, or
 // null when the line's text ends first; sets escaped where an escape that PO
-// lacks comes first. A backslash steps over the byte after it. The quote is
-// found first and backslashes before it after: strchr and memchr are fast in
-// every C library, and most texts hold no backslash at all.
+// lacks comes first. The quote is found first and backslashes before it
+// after: strchr and memchr are fast everywhere, and most texts hold none.
 inline char *closing_quote(char *p, bool &escaped) {
     for (;;) {
         char *quote = std::strchr(p, '"');
@@ -25,16 +24,14 @@ inline char *closing_quote(char *p, bool &escaped) {
     }
 }
 
-// Passes over a UTF-8 byte-order mark at the start of a line. Compared byte by
-// byte so that a shorter text is never read past its zero byte.
+// Passes over a UTF-8 byte-order mark, never past the text's zero byte.
 char *skip_bom(char *line) {
     bool bom = line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF';
     return bom ? line + 3 : line;
 }
 
-// The quotes of the pair in a line that begins with the key's opening quote
-// (the first that is null tells where the line fails to hold one), and
-// whether the key and the value hold an escape that PO lacks.
+// The quotes of a pair (the first that is null tells where the line fails to
+// hold one), and whether the key and the value hold an escape PO lacks.
 struct pair {
     char *key_end = nullptr, *value = nullptr, *value_end = nullptr;
     bool escaped[2] = {false, false};
@@ -50,9 +47,8 @@ inline bool find_pair(char *line, pair &found) {
 }
 
 // Picks the entry out of one line, in place; returns where the line goes on
-// after the value's closing quote, or null where it holds no entry. Only a
-// key or value with an escape that PO lacks is rewritten. The ends of the
-// key and the value, their zero bytes, go to ends.
+// after the value, or null where it holds no entry. Only a key or value with
+// an escape that PO lacks is rewritten; their zero bytes go to ends.
 char *scan_line(char *line, char **id, char **str, char *(&ends)[2]) {
     pair found;
     if (line[0] != '"' || !find_pair(line, found))
@@ -77,8 +73,7 @@ bool ends_with_newline(const char *s, const char *end) {
 }
 
 // Tells whether msgfmt refuses a pair, as it does one whose key and value
-// differ in a leading or trailing newline, and why. An empty key is the
-// catalogue's header, an empty value an untranslated pair: neither is checked.
+// differ in a leading or trailing newline, and why; not where either is empty.
 [[gnu::cold]] bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2],
                                      passed_over &why) {
     if (*id == '\0' || *str == '\0')
@@ -93,9 +88,8 @@ bool ends_with_newline(const char *s, const char *end) {
     return key_begins != value_begins || key_ends != value_ends;
 }
 
-// Whether a pair is named, and why: an empty key, which gettext takes for the
-// catalogue's header, or a pair that msgfmt refuses. Most pairs are told
-// apart by their first and last bytes.
+// Whether a pair is named, and why: an empty key, gettext's header, or a pair
+// that msgfmt refuses; most are told apart by their first and last bytes.
 inline bool named(const char *id, const char *str, char *const (&ends)[2], passed_over &why) {
     if (*id == '\0')
         why = passed_over::empty_key;
@@ -117,9 +111,9 @@ char *skip_blanks(char *p) {
     return p;
 }
 
-// Tells whether a line without an entry looks as if it was meant to hold one,
-// and why it holds none.
-bool looks_meant(char *line, passed_over &why) {
+// Tells whether a line without an entry looks meant to hold one, and why it
+// holds none; split: the next line begins with =, as a pair split after its key.
+bool looks_meant(char *line, bool split, passed_over &why) {
     // Comments, the most common lines of all, first.
     if (line[0] == '/' && line[1] == '*')
         return false;
@@ -132,8 +126,9 @@ bool looks_meant(char *line, passed_over &why) {
             return start != line;
         }
         why = found.key_end == nullptr ? passed_over::key_not_closed
-              : found.value == nullptr ? passed_over::no_value
-                                       : passed_over::value_not_closed;
+              : found.value == nullptr
+                  ? (split ? passed_over::value_on_next_line : passed_over::no_value)
+                  : passed_over::value_not_closed;
         return start == line;
     }
     char *p = start;
@@ -154,8 +149,7 @@ bool looks_meant(char *line, passed_over &why) {
     return std::strncmp(line, "<plist", 6) == 0 || std::strncmp(line, "<!DOCTYPE plist", 15) == 0;
 }
 
-// Where the comment whose text begins at p closes: just past its */, or null
-// where the line's text ends first.
+// Where the comment whose text begins at p closes: past its */, or null.
 char *comment_end(char *p) {
     while ((p = std::strchr(p, '*')) != nullptr && p[1] != '/')
         p++;
@@ -163,10 +157,10 @@ char *comment_end(char *p) {
 }
 
 // Follows the line's text from p, inside a comment where open is set, as the
-// platform reads it: quoted text ends at its closing quote or at the line's
-// end, a comment opens at a /* outside it and closes at the first */, and a
-// // outside both ends what is read. Returns whether a comment is open at the
-// line's end; sets entry where a whole entry follows the */ that closes one.
+// platform reads it: quoted text ends at its closing quote or the line's end,
+// a comment opens at a /* outside it and closes at the first */, and a //
+// outside both ends the line. Returns whether a comment is open at its end;
+// sets entry where a whole entry follows the */ that closes one.
 bool comment_open(char *p, bool open, bool &entry) {
     for (bool escaped = false;;) {
         if (open) {
@@ -197,8 +191,7 @@ size_t find(const char *buffer, size_t from, size_t end, char c) {
     return p != nullptr ? static_cast<size_t>(static_cast<const char *>(p) - buffer) : end;
 }
 
-// Moves the text held to the front of buffer and reads as much as fits
-// after it.
+// Moves the text held to the front of buffer and reads what fits after it.
 QUORVEL_BUFFER(2, 3)
 void refill(FILE *strings, char *buffer, size_t bufsize, strings_position &at) {
     size_t held = at.end - at.next;
@@ -269,6 +262,14 @@ bool next_line(FILE *strings, char *buffer, size_t bufsize, strings_position &at
     }
 }
 
+// Whether the next line held begins with =, after blanks.
+bool split(const char *buffer, const strings_position &at) {
+    size_t p = at.next;
+    while (p < at.end && (buffer[p] == ' ' || buffer[p] == '\t'))
+        p++;
+    return p < at.end && buffer[p] == '=';
+}
+
 } // namespace
 
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
@@ -303,7 +304,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
             at.comment = at.line;
         if (tell && (how == line_end::too_long ||
                      (rest != nullptr ? named(*id, *str, ends, why)
-                                      : looks_meant(text, why) ||
+                                      : looks_meant(text, split(buffer, at), why) ||
                                             (after && (why = passed_over::after_comment, true)))))
             at.passed(at.context, at.line, why, cut);
         if (rest != nullptr)

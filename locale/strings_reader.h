@@ -25,6 +25,7 @@ const size_t longest_line = 8191;
 enum class passed_over {
     key_not_closed,            // begins with a quote, but the key does not end on the line
     no_value,                  // a key, but no quote opens a value after it
+    value_on_next_line,        // the same, and the next line begins with =: "k"\n= "v";
     value_not_closed,          // the value does not end on the line
     indented,                  // a whole entry, after blanks or tabs
     unquoted_key,              // a bare word for a key: Name = "value";

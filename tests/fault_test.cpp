@@ -171,10 +171,11 @@ TEST_F(Faults, LongLineMakesNoEntryFromItsMiddle) {
 
 TEST_F(Faults, PassedOverLinesAreCappedAndNeverFatal) {
     // Each reason, as the manual names it.
-    std::string why = strings(
-        "\"open key = x;\n\"no value\" = ;\n\"open value\" = \"x;\n \"a\" = \"b\";\n"
-        "\"\\nKey\" = \"b\";\n/* c */ \"k\" = \"v\";\n\"\" = \"x\";\n/* old:\n\"o\" = \"p\";\n",
-        "why.strings");
+    std::string why =
+        strings("\"open key = x;\n\"no value\" = ;\n\"open value\" = \"x;\n \"a\" = \"b\";\n"
+                "\"\\nKey\" = \"b\";\n\"split\"\n  = \"v\";\n/* c */ \"k\" = \"v\";\n\"\" = "
+                "\"x\";\n/* old:\n\"o\" = \"p\";\n",
+                "why.strings");
     EXPECT_EQ(
         run_quorvel({why, po}).err,
         why + ":1: key not closed: line passed over\n" + why +
@@ -183,9 +184,12 @@ TEST_F(Faults, PassedOverLinesAreCappedAndNeverFatal) {
             why + ":4: entry does not begin its line: line passed over\n" + why +
             ":5: the key begins with a newline and the value does not: msgfmt refuses such a "
             "pair\n" +
-            why + ":6: entry after a comment on its line: line passed over\n" + why +
-            ":7: empty key: gettext takes msgid \"\" for the catalogue's header\n" + why +
-            ":8: comment not closed: every line after it passed over\n");
+            why +
+            ":6: no value after the key: line passed over (a value cannot go on over "
+            "several lines)\n" +
+            why + ":8: entry after a comment on its line: line passed over\n" + why +
+            ":9: empty key: gettext takes msgid \"\" for the catalogue's header\n" + why +
+            ":10: comment not closed: every line after it passed over\n");
     std::string text = "\"a\" = \"b\";\n";
     for (int i = 0; i < 150; i++)
         text += "Key" + std::to_string(i) + " = \"v\";\n";
@@ -724,8 +728,8 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              run_options o = on_path(stand_in("printf '\"a\" = \"b\";\\n\"c\" = \"d'; exit 3\n"));
              return odd_run{
                  {good, f + "/out.po"}, o, 1, f + "/out.po", old, [=](const run_result &r) {
-                     EXPECT_EQ(r.err, good + ": conversion failed: iconv exited "
-                                             "with status 3\n");
+                     EXPECT_EQ(r.err, good + ": conversion failed: iconv exited with status 3 "
+                                             "(read as UTF-16: a UTF-16 byte-order mark)\n");
                  }};
          }},
         {"a link of another user's in a sticky folder",

@@ -129,14 +129,19 @@ TEST_F(Run, FailedRunLeavesTheOldPoFile) {
     // An odd number of bytes: iconv converts the first lines, then fails.
     std::string odd = dir / "odd.strings";
     write_file(odd, utf16("\"a\" = \"b\";\n\"c\" = \"d\";\n") + "x");
-    std::string in = strings("\"a\" = \"b\";\n");
+    std::string in = strings("\"a\" = \"b\";\n"), latin1 = dir / "latin1.strings";
+    write_file(latin1, "\"a\" = \"\xE9\";\n");
+    const std::string marked = " (read as UTF-16: a UTF-16 byte-order mark)\n";
     struct {
         std::string strings, script, error;
-    } cases[] = {{odd, "", odd + ": conversion failed: iconv exited with status 1\n"},
+    } cases[] = {{odd, "", odd + ": conversion failed: iconv exited with status 1" + marked},
+                 {latin1, "",
+                  latin1 + ": conversion failed: iconv exited with status 1 (read as UTF-8: no "
+                           "UTF-16 byte-order mark)\n"},
                  {in, "printf '\"a\" = \"b\";\\n'; kill -9 $$\n",
                   in + ": conversion failed: iconv killed by signal 9\n"},
                  {in, "printf '\"a\" = \"b\";\\n\"c\" = \"d'; exit 3\n",
-                  in + ": conversion failed: iconv exited with status 3\n"}};
+                  in + ": conversion failed: iconv exited with status 3" + marked}};
     for (bool old : {true, false}) {
         for (auto &c : cases) {
             SCOPED_TRACE(c.script);
