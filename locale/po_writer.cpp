@@ -3,6 +3,7 @@
 
 #include "message.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -156,20 +157,19 @@ text_kind kind_of_text(const char *head, size_t size) {
     }
 }
 
-bool po_stream::flush() {
-    if (used_ > 0)
-        std::fwrite(block_, 1, used_, po_);
+int po_stream::flush() {
+    if (used_ > 0 && std::fwrite(block_, 1, used_, po_) != used_ && error_ == 0)
+        error_ = errno != 0 ? errno : EIO;
     used_ = 0;
-    failed_ = std::ferror(po_) != 0;
-    return !failed_;
+    return error_;
 }
 
 bool po_stream::make_room(const char *what, const char *s, size_t size) {
     flush();
     if (size <= sizeof block_)
         return true;
-    put(po_, {what, " \"", s, "\"\n"});
-    failed_ = std::ferror(po_) != 0;
+    if (!put(po_, {what, " \"", s, "\"\n"}) && error_ == 0)
+        error_ = errno != 0 ? errno : EIO;
     return false;
 }
 

@@ -15,10 +15,11 @@ class po_stream {
     po_stream(const po_stream &) = delete;
     po_stream &operator=(const po_stream &) = delete;
 
-    // Hands the lines held to the stream; false where a write failed, now or
-    // before (ferror then tells why).
-    bool flush();
-    bool failed() const { return failed_; }
+    // Hands the lines held to the stream; returns 0, or the errno value of
+    // the first write that failed, now or before. The stream is touched only
+    // where lines are held: one closed since the last flush is not.
+    int flush();
+    bool failed() const { return error_ != 0; }
 
   private:
     friend void write_po(po_stream &po, const char *what, const char *s);
@@ -27,7 +28,7 @@ class po_stream {
     bool make_room(const char *what, const char *s, size_t size);
     FILE *po_;
     size_t used_ = 0;
-    bool failed_ = false;
+    int error_ = 0;
     char block_[1 << 16];
 };
 

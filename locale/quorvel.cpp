@@ -131,7 +131,7 @@ int main(int argc, char *argv[]) {
         count++;
     }
     int read_error = std::ferror(strings.stream()) ? errno : 0;
-    int write_error = !lines.flush() ? errno : 0;
+    int write_error = lines.flush();
 
     // The PO file takes the new catalogue only after all of it went well.
     int status = strings.finish();

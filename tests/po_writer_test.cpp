@@ -21,7 +21,7 @@ TEST(WritePo, WritesKeywordAndTextByteForByte) {
         write_po(*lines, "msgstr", std::string(length, 'x').c_str());
         around += "msgstr \"" + std::string(length, 'x') + "\"\n";
     }
-    EXPECT_TRUE(lines->flush());
+    EXPECT_EQ(lines->flush(), 0);
     lines.reset();
     std::fclose(po);
     EXPECT_EQ(std::string(data, size), "msgid \"Cancel\"\n"
