@@ -4,7 +4,8 @@
 # build-bench/quorvel (dynamic, glibc), build-static/quorvel (static, glibc)
 # and build-musl/quorvel (static, musl).
 #   1. one UTF-16 strings file of about 100 MB: the tool against
-#      iconv > /dev/null and against iconv | cat > file;
+#      iconv > /dev/null and against iconv | cat > file, on every core and
+#      then with all of them on one core (taskset -c 0), as on a small board;
 #   2. the UTF-16 files under ../shared/corpus, one run each, against two
 #      floors: a static program that does nothing, then iconv on the file,
 #      into /dev/null and into a file it creates, as the tool must;
@@ -46,6 +47,10 @@ fi
 for tool in "${builds[@]}"; do
     echo "== ${tool#"$source_dir"/}"
     "$timing" large "$rounds" "$tool" "$work/100.strings" "$work"
+    if command -v taskset >/dev/null; then
+        echo "-- on one core"
+        taskset -c 0 "$timing" large "$rounds" "$tool" "$work/100.strings" "$work"
+    fi
     if [ ${#small[@]} -gt 0 ]; then
         "$timing" batch "$rounds" "$tool" "$build/bench/nothing" "$work" "${small[@]}"
     else
