@@ -11,7 +11,7 @@ namespace {
 // null when the line's text ends first; sets escaped where an escape that PO
 // lacks comes first. The quote is found first and backslashes before it
 // after: strchr and memchr are fast everywhere, and most texts hold none.
-inline char *closing_quote(char *p, bool &escaped) {
+[[gnu::always_inline]] inline char *closing_quote(char *p, bool &escaped) {
     for (;;) {
         char *quote = std::strchr(p, '"');
         if (quote == nullptr)
@@ -38,7 +38,7 @@ struct pair {
 };
 
 // Finds the pair without changing the line; false when it holds none.
-inline bool find_pair(char *line, pair &found) {
+[[gnu::always_inline]] inline bool find_pair(char *line, pair &found) {
     found.key_end = closing_quote(line + 1, found.escaped[0]);
     found.value = found.key_end != nullptr ? std::strchr(found.key_end + 1, '"') : nullptr;
     found.value_end =
@@ -186,7 +186,7 @@ bool comment_open(char *p, bool open, bool &entry) {
 }
 
 // Where byte c lies first in buffer from from to end; end where it does not.
-size_t find(const char *buffer, size_t from, size_t end, char c) {
+[[gnu::always_inline]] inline size_t find(const char *buffer, size_t from, size_t end, char c) {
     const void *p = std::memchr(buffer + from, c, end - from);
     return p != nullptr ? static_cast<size_t>(static_cast<const char *>(p) - buffer) : end;
 }
