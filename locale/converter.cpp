@@ -42,16 +42,15 @@ int strings_source::open(const char *path) {
     char *head = buffer;
     ssize_t got = 0;
     if (regular()) {
-        while ((got = pread(fd_, head, po_head_size, 0)) == -1 && errno == EINTR)
-            ;
-        if (got == -1) {
+        text_kind kind;
+        if ((got = read_head(fd_, head, kind)) == -1) {
             int err = errno;
             close();
             return err;
         }
         encoding_ =
             source_encoding(reinterpret_cast<unsigned char *>(head), static_cast<size_t>(got));
-        po_ = kind_of_text(head, static_cast<size_t>(got)) == text_kind::po;
+        po_ = kind == text_kind::po;
     }
     return 0;
 }

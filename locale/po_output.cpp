@@ -183,8 +183,8 @@ int reserve(int fd, off_t size) {
 // Whether a regular file holds text that is not a PO catalogue, which the
 // tool must not replace; one that cannot be read is taken as one.
 bool holds_other_text(int fd) {
-    ssize_t got = pread(fd, buffer, po_head_size, 0);
-    return got > 0 && kind_of_text(buffer, static_cast<size_t>(got)) == text_kind::other;
+    text_kind kind;
+    return read_head(fd, buffer, kind) > 0 && kind == text_kind::other;
 }
 
 // Whether a refused rename may still be done as a copy over the file: it is

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -129,7 +130,7 @@ bool begins_with_keyword(const char *p, const char *end) {
 
 } // namespace
 
-text_kind kind_of_text(const char *head, size_t size) {
+text_kind kind_of_text(const char *head, size_t size, bool more) {
     const char *p = head, *end = head + size;
     auto byte = [head](size_t i) {
         return static_cast<unsigned>(static_cast<unsigned char>(head[i]));
@@ -146,15 +147,32 @@ text_kind kind_of_text(const char *head, size_t size) {
         while (p < end && po_blank(*p))
             p++;
         if (p == end)
-            return comments ? text_kind::other : text_kind::blank;
+            return more ? text_kind::undecided : comments ? text_kind::other : text_kind::blank;
         if (*p != '#')
             return begins_with_keyword(p, end) ? text_kind::po : text_kind::other;
         if (p + 1 < end && !po_blank(p[1]) && std::strchr(".:,|~", p[1]) == nullptr)
             return text_kind::other;
         p = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
         if (p == nullptr)
-            return text_kind::other;
+            return more ? text_kind::undecided : text_kind::other;
     }
+}
+
+ssize_t read_head(int fd, char *buffer, text_kind &kind) {
+    ssize_t got;
+    for (size_t want = 512;; want = po_head_size) {
+        while ((got = pread(fd, buffer, want, 0)) == -1 && errno == EINTR)
+            ;
+        if (got == -1)
+            return -1;
+        kind = kind_of_text(buffer, static_cast<size_t>(got), static_cast<size_t>(got) == want);
+        if (kind != text_kind::undecided || want == po_head_size)
+            break;
+    }
+    // Past the bound, still undecided: refused, never replaced.
+    if (kind == text_kind::undecided)
+        kind = text_kind::other;
+    return got;
 }
 
 int po_stream::flush() {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <sys/types.h>
 
 // The PO file's stream, with a block of its own that the lines are put
 // together in and that goes to the stream whole: a copy a line, and no call
@@ -72,8 +73,15 @@ const size_t po_head_size = 1 << 16;
 // . : , | ~, begins with a keyword: msgctxt, msgid, msgid_plural, msgstr or
 // msgstr[N], followed by a blank, a line end or a quote), or that it is
 // other text: it holds a zero byte, begins with a UTF-16 or UTF-32 mark,
-// begins otherwise, or holds nothing but comments in what was read.
-enum class text_kind { blank, po, other };
-text_kind kind_of_text(const char *head, size_t size);
+// begins otherwise, or holds nothing but comments in what was read; or,
+// where more of the file follows the head, undecided, where the head ends
+// before a line that is neither blank nor a comment.
+enum class text_kind { blank, po, other, undecided };
+text_kind kind_of_text(const char *head, size_t size, bool more);
+
+// Reads the first bytes of the file fd into buffer, of po_head_size bytes:
+// 512, and more only where those leave its kind undecided; sets kind (never
+// undecided: past po_head_size, other) and returns how many were read, or -1.
+ssize_t read_head(int fd, char *buffer, text_kind &kind);
 
 #endif
