@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <sys/mount.h>
@@ -333,6 +334,100 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         }
         return o;
     };
+    // Waits for the file that a stand-in converter makes once it runs, and
+    // then for ms milliseconds.
+    auto await_file = [](const std::string &file, useconds_t ms) {
+        for (int i = 0; i < 1000 && !exists(file); i++)
+            usleep(10000);
+        usleep(ms * 1000);
+    };
+    // A stand-in converter that, once the tool holds the PO file open, moves
+    // it to moved.po in folder and does what then says there.
+    auto swapped = [&](const std::string &folder, const std::string &then) {
+        return on_path(stand_in("cd '" + folder +
+                                "'; until ls -l /proc/$PPID/fd | grep -q 'out.po$'; do sleep 0.01; "
+                                "done; mv out.po moved.po; " +
+                                then + "; exec " + find_program("iconv") + " \"$@\"\n"));
+    };
+    // A run on a PO file that another takes the name of meanwhile, with a
+    // second name or not.
+    auto taken_meanwhile = [&](const std::string &f, bool second) {
+        second ? (void)linked(f) : write_file(f + "/out.po", old);
+        std::string where = f + (second ? "/second.po" : "/out.po");
+        const char *bytes = second ? old : "other\n";
+        odd_run run{{good, f + "/out.po"}, swapped(f, "echo other >out.po"), 1, where, bytes};
+        run.err = f + "/out.po: File exists: another file took its name during the run\n";
+        return run;
+    };
+    // A run whose new PO file's name another file takes just before the tool
+    // gives it, with more faults put in as inject says.
+    auto taken_at_last = [&](const std::string &f, const std::string &inject) {
+        std::string done = f + "/converted";
+        run_options o =
+            on_name(f, f, inject + "linkat:delay_enter=600000 renameat:delay_enter=600000");
+        o.path = stand_in(find_program("iconv") + " \"$@\"; s=$?; : >'" + done + "'; exit $s\n");
+        o.meanwhile = [=](pid_t) {
+            await_file(done, 200);
+            write_file(f + "/out.po", "other");
+        };
+        odd_run run{{good, "out.po"}, o, 1, f + "/out.po", "other", nullptr, traced};
+        run.err = "out.po: File exists: another file took its name during the run\n";
+        return run;
+    };
+    // A run as nobody on folder's out.po, which put makes another file, of
+    // nobody's, between the tool's look and its open.
+    auto swapped_at_open = [&](const std::string &f, const std::string &folder,
+                               std::function<void(const char *)> put) {
+        std::string out = folder + "/out.po", started = f + "/tmp/started";
+        run_options o = on_name(folder, folder, "openat:delay_enter=500000:when=1");
+        o.unprivileged = true;
+        o.path = stand_in(": >'" + started + "'; exec " + find_program("iconv") + " \"$@\"\n");
+        o.meanwhile = [=](pid_t) {
+            await_file(started, 150);
+            std::remove(out.c_str());
+            put(out.c_str());
+            EXPECT_EQ(lchown(out.c_str(), 65534, 65534) == 0, root);
+        };
+        odd_run run{{good, "out.po"}, o, 1, f + "/moved", nullptr, nullptr, traced};
+        run.err = "out.po: File exists: another file took its name during the run\n";
+        return run;
+    };
+    // A run on another user's file in a sticky folder that only the group may
+    // write, fs.protected_regular read from level, in a mount namespace of its
+    // own (which a chroot may not give).
+    auto group_sticky = [&](const std::string &f, const std::string &level, bool refused) {
+        std::string out = f + "/group/out.po";
+        mkdir((f + "/group").c_str(), 01775);
+        chmod((f + "/group").c_str(), 01775);
+        write_file(out, old);
+        std::string bind = "mount --bind \"$0\" /proc/sys/fs/protected_regular && exec \"$@\"";
+        run_options o;
+        o.prefix = {"unshare", "-m", "sh", "-c", bind, level};
+        odd_run run{{good, out}, o, refused, out, refused ? old : catalogue};
+        run.here = root && chown(out.c_str(), 65534, 65534) == 0 && !wrapped() &&
+                   std::system("unshare -m true 2>/dev/null") == 0;
+        run.err = refused ? out + ": Permission denied\n" : "";
+        return run;
+    };
+    // A PO file of nobody's in a folder that its user may not write.
+    auto locked = [&](const std::string &f) {
+        std::string out = f + "/locked/out.po";
+        mkdir((f + "/locked").c_str(), 0755);
+        write_file(out, old);
+        EXPECT_EQ(chown(out.c_str(), 65534, 65534) == 0, root);
+        chmod((f + "/locked").c_str(), 0555);
+        return out;
+    };
+    // What a run must say, under path, of a temporary file named after name
+    // that it left in folder, which then goes.
+    auto left_behind = [](const std::string &folder, const std::string &path, const char *name) {
+        return [=](const run_result &r) {
+            std::string told = path + ": Permission denied: the temporary file ." + name + ".";
+            EXPECT_NE(r.err.find(told), std::string::npos) << r.err;
+            for (auto &left : hidden_files(folder))
+                std::remove((folder + "/" + left).c_str());
+        };
+    };
     static int broken[2];
     std::vector<std::pair<const char *, std::function<odd_run(const std::string &)>>> runs = {
         {"flock(1) held on a PO file with a second name while the tool copies over it",
@@ -349,11 +444,17 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                             f + "/out.po",
                             old};
          }},
-        {"SIGUSR1 once the catalogue is staged",
+        {"SIGUSR1 once the catalogue is staged in a named file",
+         [&](const std::string &f) {
+             run_options o = on_name(f, f, "openat:error=EOPNOTSUPP:when=2");
+             o.path = signalled(f, "USR1", "exec sleep 30").path;
+             return odd_run{{good, "out.po"}, o, -SIGUSR1, f + "/out.po", old, nullptr, traced};
+         }},
+        {"SIGQUIT at its default once the catalogue is staged",
          [&](const std::string &f) {
              return odd_run{{good, f + "/out.po"},
-                            signalled(f, "USR1", "exec sleep 30"),
-                            -SIGUSR1,
+                            signalled(f, "QUIT", "exec sleep 30"),
+                            -SIGQUIT,
                             f + "/out.po",
                             old};
          }},
@@ -383,23 +484,11 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              return run;
          }},
         {"another user's file in a sticky folder of the group, the level unreadable",
+         [&](const std::string &f) { return group_sticky(f, "/dev/null", true); }},
+        {"another user's file in a sticky folder of the group, at level 1",
          [&](const std::string &f) {
-             mkdir((f + "/group").c_str(), 01775);
-             chmod((f + "/group").c_str(), 01775);
-             write_file(f + "/group/out.po", old);
-             run_options o;
-             o.prefix = {"unshare",
-                         "-m",
-                         "sh",
-                         "-c",
-                         "mount --bind /dev/null /proc/sys/fs/protected_regular && exec \"$@\"",
-                         "sh"};
-             odd_run run{{good, f + "/group/out.po"}, o, 1, f + "/group/out.po", old};
-             // A mount namespace of its own, which a chroot may not give.
-             run.here = root && chown((f + "/group/out.po").c_str(), 65534, 65534) == 0 &&
-                        !wrapped() && std::system("unshare -m true 2>/dev/null") == 0;
-             run.err = f + "/group/out.po: Permission denied\n";
-             return run;
+             write_file(f + "/level", "1\n");
+             return group_sticky(f, f + "/level", false);
          }},
         {"a socket named as the PO file",
          [&](const std::string &f) {
@@ -453,37 +542,19 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                  }};
          }},
         {"a new PO file's name taken just before the tool gives it",
+         [&](const std::string &f) { return taken_at_last(f, ""); }},
+        {"a new PO file's name taken just before the tool gives its named file",
+         [&](const std::string &f) { return taken_at_last(f, "openat:error=EOPNOTSUPP:when=1 "); }},
+        {"a PO file swapped for another before the rename",
+         [&](const std::string &f) { return taken_meanwhile(f, false); }},
+        {"a PO file with a second name swapped for another before the copy",
+         [&](const std::string &f) { return taken_meanwhile(f, true); }},
+        {"a FIFO without a reader swapped in between the tool's look and its open",
          [&](const std::string &f) {
-             std::string out = f + "/out.po", done = f + "/converted";
-             run_options o = injected("linkat,renameat", "delay_enter=600000");
-             o.path =
-                 stand_in(find_program("iconv") + " \"$@\"; s=$?; : >'" + done + "'; exit $s\n");
-             o.meanwhile = [=](pid_t) {
-                 for (int i = 0; i < 500 && !exists(done); i++)
-                     usleep(10000);
-                 usleep(200000);
-                 write_file(out, "other");
-             };
-             odd_run run{{good, out}, o, 1, out, "other", nullptr, traced};
-             run.err = out + ": File exists: another file took its name during the run\n";
-             return run;
-         }},
-        {"a FIFO swapped in between the tool's look and its open",
-         [&](const std::string &f) {
-             std::string out = f + "/out.po", started = f + "/started";
-             write_file(out, old);
-             run_options o = on_name(f, f, "openat:delay_enter=500000:when=1");
-             o.path = stand_in(": >'" + started + "'; exec " + find_program("iconv") + " \"$@\"\n");
-             o.meanwhile = [=](pid_t) {
-                 for (int i = 0; i < 500 && !exists(started); i++)
-                     usleep(10000);
-                 usleep(150000);
-                 std::remove(out.c_str());
-                 EXPECT_EQ(mkfifo(out.c_str(), 0644), 0);
-             };
-             odd_run run{{good, "out.po"}, o, 1, f + "/moved", nullptr, nullptr, traced};
-             run.err = "out.po: File exists: another file took its name during the run\n";
-             return run;
+             // Written but not read, so that only a write-only open can wait.
+             write_file(f + "/out.po", old, 0200);
+             EXPECT_EQ(chown((f + "/out.po").c_str(), 65534, 65534) == 0, root);
+             return swapped_at_open(f, f, [](const char *out) { EXPECT_EQ(mkfifo(out, 0200), 0); });
          }},
         {"a copy that fails after its room was reserved",
          [&](const std::string &f) {
@@ -523,20 +594,49 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          [&](const std::string &f) {
              linked(f);
              run_options o = on_name(f, f, "openat:error=EOPNOTSUPP:when=2 unlinkat:error=EACCES");
-             return odd_run{{good, "out.po"},
-                            o,
-                            0,
-                            f + "/second.po",
-                            catalogue,
-                            [=](const run_result &r) {
-                                EXPECT_NE(r.err.find("out.po: Permission denied: the temporary "
-                                                     "file .out.po."),
-                                          std::string::npos)
-                                    << r.err;
-                                for (auto &left : hidden_files(f))
-                                    std::remove((f + "/" + left).c_str());
-                            },
+             auto told = left_behind(f, "out.po", "out.po");
+             return odd_run{{good, "out.po"}, o, 0, f + "/second.po", catalogue, told, traced};
+         }},
+        {"a named temporary file in TMPDIR that cannot be removed after the copy",
+         [&](const std::string &f) {
+             std::string out = locked(f), tmp = f + "/tmp";
+             run_options o =
+                 on_name(f, tmp, "openat:error=EOPNOTSUPP:when=2 unlinkat:error=EACCES");
+             o.unprivileged = true;
+             return odd_run{{good, out}, o, 0, out, catalogue, left_behind(tmp, tmp, "quorvel"),
                             traced};
+         }},
+        {"a path through 40 links, and one through 41",
+         [&](const std::string &f) {
+             write_file(f + "/out.po", old);
+             for (int i = 0; i <= 40; i++)
+                 std::filesystem::create_symlink(i < 40 ? "l" + std::to_string(i + 1) : "out.po",
+                                                 f + "/l" + std::to_string(i));
+             return odd_run{
+                 {good, f + "/l1"}, {}, 0, f + "/out.po", catalogue, [=](const run_result &) {
+                     EXPECT_EQ(run_quorvel({good, f + "/l0"}).err,
+                               f + "/l0: Too many levels of symbolic links\n");
+                 }};
+         }},
+        {"a PO path through a link in the root, as /bin where /usr is merged",
+         [&](const std::string &f) {
+             write_file(f + "/out.po", old);
+             odd_run run{{good, "/bin/../.." + f + "/out.po"}, {}, 0, f + "/out.po", catalogue};
+             run.here = std::filesystem::is_symlink("/bin") &&
+                        std::filesystem::canonical("/bin") == "/usr/bin";
+             return run;
+         }},
+        {"a doubled slash in the PO path, and a new PO file right under the root",
+         [&](const std::string &f) {
+             std::string top = "/quorvel-test-" + std::to_string(getpid()) + ".po";
+             write_file(f + "/out.po", old);
+             return odd_run{{good, f + "//out.po"}, {}, 0, f + "/out.po", catalogue, [=](auto &) {
+                                if (root) {
+                                    EXPECT_EQ(run_quorvel({good, top}).status, 0);
+                                    EXPECT_EQ(read_file(top), catalogue);
+                                }
+                                std::remove(top.c_str());
+                            }};
          }},
         {"a PO name that leaves no room for a temporary name's additions",
          [&](const std::string &f) {
@@ -599,10 +699,8 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              std::string ended = f + "/ended";
              run_options o = on_path(stand_in(find_program("iconv") + " \"$@\"; exec >&-; : >'" +
                                               ended + "'; exec sleep 30\n"));
-             o.meanwhile = [ended](pid_t tool) {
-                 for (int i = 0; i < 1000 && !exists(ended); i++)
-                     usleep(10000);
-                 usleep(200000);
+             o.meanwhile = [=](pid_t tool) {
+                 await_file(ended, 200);
                  kill(tool, SIGTERM);
              };
              return odd_run{{good, f + "/out.po"}, o, -SIGTERM, f + "/out.po", old};
@@ -650,11 +748,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          }},
         {"a PO file in a folder that its user may not write",
          [&](const std::string &f) {
-             std::string out = f + "/locked/out.po";
-             mkdir((f + "/locked").c_str(), 0755);
-             write_file(out, old);
-             EXPECT_EQ(chown(out.c_str(), 65534, 65534), 0);
-             chmod((f + "/locked").c_str(), 0555);
+             std::string out = locked(f);
              return odd_run{{bad, out}, as_nobody(), 1, out, old, [=](const run_result &) {
                                 run_options o = as_nobody();
                                 o.env = {"TMPDIR"};
@@ -760,12 +854,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              write_file(f + "/other", old, 0666);
              for (auto path : {mine, mine + "/out.po"})
                  EXPECT_EQ(chown(path.c_str(), 65534, 65534) == 0, root);
-             run_options o =
-                 on_path(stand_in("cd '" + mine +
-                                  "'; until ls -l /proc/$PPID/fd | grep -q 'out.po$'; do sleep "
-                                  "0.01; done; mv out.po moved.po; ln -s ../other out.po; chmod "
-                                  "555 .; exec " +
-                                  find_program("iconv") + " \"$@\"\n"));
+             run_options o = swapped(mine, "ln -s ../other out.po; chmod 555 .");
              o.unprivileged = true;
              return odd_run{{good, mine + "/out.po"}, o, 1, f + "/other", old};
          }},
@@ -812,25 +901,16 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          }},
         {"the PO name swapped meanwhile for a link to a file its user may not open",
          [&](const std::string &f) {
-             std::string out = f + "/mine/out.po", started = f + "/mine/started";
-             mkdir((f + "/mine").c_str(), 0755);
-             write_file(out, old);
+             std::string mine = f + "/mine";
+             mkdir(mine.c_str(), 0755);
+             write_file(mine + "/out.po", old);
              write_file(f + "/secret", old, 0600);
-             for (auto path : {f + "/mine", out})
+             for (auto path : {mine, mine + "/out.po"})
                  EXPECT_EQ(chown(path.c_str(), 65534, 65534) == 0, root);
-             run_options o = on_name(f + "/mine", f + "/mine", "openat:delay_enter=500000:when=1");
-             o.unprivileged = true;
-             o.path = stand_in(": >'" + started + "'; exec " + find_program("iconv") + " \"$@\"\n");
-             o.meanwhile = [=](pid_t) {
-                 for (int i = 0; i < 500 && !exists(started); i++)
-                     usleep(10000);
-                 usleep(150000);
-                 std::remove(out.c_str());
-                 EXPECT_EQ(symlink((f + "/secret").c_str(), out.c_str()), 0);
-                 EXPECT_EQ(lchown(out.c_str(), 65534, 65534) == 0, root);
-             };
-             odd_run run{{good, "out.po"}, o, 1, f + "/secret", old, nullptr, traced && root};
-             run.err = "out.po: File exists: another file took its name during the run\n";
+             odd_run run = swapped_at_open(f, mine, [=](const char *out) {
+                 EXPECT_EQ(symlink((f + "/secret").c_str(), out), 0);
+             });
+             run.where = f + "/secret", run.bytes = old, run.here = traced && root;
              return run;
          }},
         {"a PO file that is a mount point",
@@ -941,7 +1021,8 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         chmod(tmp.c_str(), 01777);
         odd_run run = make(f);
         if (!run.here || (run.options.unprivileged && !unprivileged)) {
-            std::printf("skipped here (it needs root, strace, setfacl or no wrapper): %s\n", what);
+            std::printf("skipped here (needs root, strace, unshare, setfacl or no wrapper): %s\n",
+                        what);
             continue;
         }
         run.options.env.push_back("TMPDIR=" + tmp);

@@ -229,7 +229,7 @@ run_result run_quorvel(const std::vector<std::string> &args, const run_options &
     sigset_t defaults, none;
     sigemptyset(&defaults);
     sigemptyset(&none);
-    for (int sig : {SIGHUP, SIGINT, SIGTERM, SIGCHLD, SIGPIPE, SIGXFSZ})
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGCHLD, SIGPIPE, SIGXFSZ})
         sigaddset(&defaults, sig);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setsigmask(&attributes, &none);
