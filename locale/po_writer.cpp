@@ -191,8 +191,8 @@ bool po_stream::make_room(const char *what, const char *s, size_t size) {
     return false;
 }
 
-void write_po(po_stream &po, const char *what, const char *s) {
-    size_t what_size = std::strlen(what), s_size = std::strlen(s), size = what_size + s_size + 4;
+void write_po(po_stream &po, const char *what, const char *s, size_t s_size) {
+    size_t what_size = std::strlen(what), size = what_size + s_size + 4;
     if (size > sizeof po.block_ - po.used_ && !po.make_room(what, s, size))
         return;
     char *end = po.block_ + po.used_;

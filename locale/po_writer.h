@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <sys/types.h>
 
 // The PO file's stream, with a block of its own that the lines are put
@@ -23,7 +24,7 @@ class po_stream {
     bool failed() const { return error_ != 0; }
 
   private:
-    friend void write_po(po_stream &po, const char *what, const char *s);
+    friend void write_po(po_stream &po, const char *what, const char *s, size_t size);
     // Flushes the block for a line of size bytes; false where the line is
     // longer than the block, and has gone to the stream in its pieces.
     bool make_room(const char *what, const char *s, size_t size);
@@ -33,10 +34,13 @@ class po_stream {
     char block_[1 << 16];
 };
 
-// Writes one PO line: the keyword what, a blank and s in double quotes. The
-// text is copied byte for byte; write errors are left in the stream's error
-// state for the caller to check.
-void write_po(po_stream &po, const char *what, const char *s);
+// Writes one PO line: the keyword what, a blank and s, of size bytes and a
+// zero byte after them, in double quotes. The text is copied byte for byte;
+// write errors are left in the stream's error state for the caller to check.
+void write_po(po_stream &po, const char *what, const char *s, size_t size);
+inline void write_po(po_stream &po, const char *what, const char *s) {
+    write_po(po, what, s, std::strlen(s));
+}
 
 // Whether a PO file reads the escape of c, the byte after a backslash, as a
 // strings file does: \" \\ \n \t \r \a \b \f \v and octal.

@@ -124,8 +124,8 @@ int main(int argc, char *argv[]) {
     strings_position position = passed_over.position();
     po_stream lines(po.stream());
     while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str, &position)) {
-        write_po(lines, "msgid", id);
-        write_po(lines, "msgstr", str);
+        write_po(lines, "msgid", id, static_cast<size_t>(position.ends[0] - id));
+        write_po(lines, "msgstr", str, static_cast<size_t>(position.ends[1] - str));
         if (lines.failed())
             break;
         count++;

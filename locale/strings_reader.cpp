@@ -111,9 +111,17 @@ char *skip_blanks(char *p) {
     return p;
 }
 
+// Whether the next line held begins with =, after blanks.
+bool split(const char *buffer, const strings_position &at) {
+    size_t p = at.next;
+    while (p < at.end && (buffer[p] == ' ' || buffer[p] == '\t'))
+        p++;
+    return p < at.end && buffer[p] == '=';
+}
+
 // Tells whether a line without an entry looks meant to hold one, and why it
-// holds none; split: the next line begins with =, as a pair split after its key.
-bool looks_meant(char *line, bool split, passed_over &why) {
+// holds none; a value missing where the next line held begins with = is on it.
+bool looks_meant(char *line, const char *buffer, const strings_position &at, passed_over &why) {
     // Comments, the most common lines of all, first.
     if (line[0] == '/' && line[1] == '*')
         return false;
@@ -127,7 +135,7 @@ bool looks_meant(char *line, bool split, passed_over &why) {
         }
         why = found.key_end == nullptr ? passed_over::key_not_closed
               : found.value == nullptr
-                  ? (split ? passed_over::value_on_next_line : passed_over::no_value)
+                  ? (split(buffer, at) ? passed_over::value_on_next_line : passed_over::no_value)
                   : passed_over::value_not_closed;
         return start == line;
     }
@@ -262,14 +270,6 @@ bool next_line(FILE *strings, char *buffer, size_t bufsize, strings_position &at
     }
 }
 
-// Whether the next line held begins with =, after blanks.
-bool split(const char *buffer, const strings_position &at) {
-    size_t p = at.next;
-    while (p < at.end && (buffer[p] == ' ' || buffer[p] == '\t'))
-        p++;
-    return p < at.end && buffer[p] == '=';
-}
-
 } // namespace
 
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
@@ -294,8 +294,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
             continue;
         }
         char *text = skip_bom(line);
-        char *ends[2] = {};
-        char *rest = scan_line(text, id, str, ends);
+        char *rest = scan_line(text, id, str, at.ends);
         // On an entry line, only what follows the value can open a comment
         // (most often that is a semicolon alone); on a line too long, the
         // part not read could close it again.
@@ -303,8 +302,8 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
             comment_open(rest != nullptr ? rest : text, false, after) && how != line_end::too_long)
             at.comment = at.line;
         if (tell && (how == line_end::too_long ||
-                     (rest != nullptr ? named(*id, *str, ends, why)
-                                      : looks_meant(text, split(buffer, at), why) ||
+                     (rest != nullptr ? named(*id, *str, at.ends, why)
+                                      : looks_meant(text, buffer, at, why) ||
                                             (after && (why = passed_over::after_comment, true)))))
             at.passed(at.context, at.line, why, cut);
         if (rest != nullptr)

@@ -48,6 +48,7 @@ struct strings_position {
     void *context = nullptr;
     bool property_list = false; // a line that opens an XML property list was read
     long long comment = 0;      // the line that opened a /* comment still open; 0: none
+    char *ends[2] = {};         // the zero bytes that end the last entry's id and str
     size_t line_size = longest_line;
     // The text read and not yet taken lies in the buffer from next to end;
     // lf and cr are where its next LF and CR lie, end where none is held.
