@@ -600,10 +600,13 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         {"a named temporary file in TMPDIR that cannot be removed after the copy",
          [&](const std::string &f) {
              std::string out = locked(f), tmp = f + "/tmp";
+             // Named from the working folder, which strace's path does not
+             // match: the first call it sees is the open without a name.
              run_options o =
-                 on_name(f, tmp, "openat:error=EOPNOTSUPP:when=2 unlinkat:error=EACCES");
+                 on_name(f, tmp, "openat:error=EOPNOTSUPP:when=1 unlinkat:error=EACCES");
              o.unprivileged = true;
-             return odd_run{{good, out}, o, 0, out, catalogue, left_behind(tmp, tmp, "quorvel"),
+             o.env = {"TMPDIR=tmp"};
+             return odd_run{{good, out}, o, 0, out, catalogue, left_behind(tmp, "tmp", "quorvel"),
                             traced};
          }},
         {"a path through 40 links, and one through 41",
@@ -614,16 +617,19 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                                                  f + "/l" + std::to_string(i));
              return odd_run{
                  {good, f + "/l1"}, {}, 0, f + "/out.po", catalogue, [=](const run_result &) {
-                     EXPECT_EQ(run_quorvel({good, f + "/l0"}).err,
-                               f + "/l0: Too many levels of symbolic links\n");
+                     run_result r = run_quorvel({good, f + "/l0"});
+                     EXPECT_TRUE(r.status == 1 && r.err.find("ymbolic link") != std::string::npos)
+                         << r.err; // as the tool's C library words ELOOP
                  }};
          }},
         {"a PO path through a link in the root, as /bin where /usr is merged",
          [&](const std::string &f) {
              write_file(f + "/out.po", old);
              odd_run run{{good, "/bin/../.." + f + "/out.po"}, {}, 0, f + "/out.po", catalogue};
+             // Not under qemu-user, whose -L lays a folder over the root that
+             // the root alone names.
              run.here = std::filesystem::is_symlink("/bin") &&
-                        std::filesystem::canonical("/bin") == "/usr/bin";
+                        std::filesystem::canonical("/bin") == "/usr/bin" && !wrapped("qemu");
              return run;
          }},
         {"a doubled slash in the PO path, and a new PO file right under the root",
@@ -631,7 +637,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              std::string top = "/quorvel-test-" + std::to_string(getpid()) + ".po";
              write_file(f + "/out.po", old);
              return odd_run{{good, f + "//out.po"}, {}, 0, f + "/out.po", catalogue, [=](auto &) {
-                                if (root) {
+                                if (root && !wrapped("qemu")) {
                                     EXPECT_EQ(run_quorvel({good, top}).status, 0);
                                     EXPECT_EQ(read_file(top), catalogue);
                                 }
@@ -1025,7 +1031,8 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                         what);
             continue;
         }
-        run.options.env.push_back("TMPDIR=" + tmp);
+        if (run.options.env.empty())
+            run.options.env.push_back("TMPDIR=" + tmp);
         run_result r = run_quorvel(run.args, run.options);
         EXPECT_EQ(r.status, run.status) << r.err;
         if (!run.err.empty()) {
