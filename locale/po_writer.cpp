@@ -191,11 +191,11 @@ bool po_stream::make_room(const char *what, const char *s, size_t size) {
     return false;
 }
 
-void write_po(po_stream &po, const char *what, const char *s, size_t s_size) {
-    size_t what_size = std::strlen(what), size = what_size + s_size + 4;
-    if (size > sizeof po.block_ - po.used_ && !po.make_room(what, s, size))
+void po_stream::add_line(const char *what, size_t what_size, const char *s, size_t s_size) {
+    size_t size = what_size + s_size + 4;
+    if (size > sizeof block_ - used_ && !make_room(what, s, size))
         return;
-    char *end = po.block_ + po.used_;
+    char *end = block_ + used_;
     std::memcpy(end, what, what_size);
     end += what_size;
     *end++ = ' ';
@@ -204,5 +204,5 @@ void write_po(po_stream &po, const char *what, const char *s, size_t s_size) {
     end += s_size;
     *end++ = '"';
     *end++ = '\n';
-    po.used_ = static_cast<size_t>(end - po.block_);
+    used_ = static_cast<size_t>(end - block_);
 }

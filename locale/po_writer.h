@@ -22,9 +22,10 @@ class po_stream {
     // where lines are held: one closed since the last flush is not.
     int flush();
     bool failed() const { return error_ != 0; }
+    // Puts a PO line together in the block: see write_po.
+    void add_line(const char *what, size_t what_size, const char *s, size_t size);
 
   private:
-    friend void write_po(po_stream &po, const char *what, const char *s, size_t size);
     // Flushes the block for a line of size bytes; false where the line is
     // longer than the block, and has gone to the stream in its pieces.
     bool make_room(const char *what, const char *s, size_t size);
@@ -37,7 +38,9 @@ class po_stream {
 // Writes one PO line: the keyword what, a blank and s, of size bytes and a
 // zero byte after them, in double quotes. The text is copied byte for byte;
 // write errors are left in the stream's error state for the caller to check.
-void write_po(po_stream &po, const char *what, const char *s, size_t size);
+inline void write_po(po_stream &po, const char *what, const char *s, size_t size) {
+    po.add_line(what, std::strlen(what), s, size);
+}
 inline void write_po(po_stream &po, const char *what, const char *s) {
     write_po(po, what, s, std::strlen(s));
 }
