@@ -37,7 +37,7 @@ class po_stream {
 
 // Writes one PO line: the keyword what, a blank and s, of size bytes and a
 // zero byte after them, in double quotes. The text is copied byte for byte;
-// write errors are left in the stream's error state for the caller to check.
+// a write that fails is kept in po, for failed and flush to tell.
 inline void write_po(po_stream &po, const char *what, const char *s, size_t size) {
     po.add_line(what, std::strlen(what), s, size);
 }
