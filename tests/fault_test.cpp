@@ -334,8 +334,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         }
         return o;
     };
-    // Waits for the file that a stand-in converter makes once it runs, and
-    // then for ms milliseconds.
+    // Waits for the file that a stand-in converter makes, then ms milliseconds.
     auto await_file = [](const std::string &file, useconds_t ms) {
         for (int i = 0; i < 1000 && !exists(file); i++)
             usleep(10000);
@@ -349,8 +348,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                                 "done; mv out.po moved.po; " +
                                 then + "; exec " + find_program("iconv") + " \"$@\"\n"));
     };
-    // A run on a PO file that another takes the name of meanwhile, with a
-    // second name or not.
+    // A run on a PO file, with a second name or not, whose name another takes.
     auto taken_meanwhile = [&](const std::string &f, bool second) {
         second ? (void)linked(f) : write_file(f + "/out.po", old);
         std::string where = f + (second ? "/second.po" : "/out.po");
@@ -359,8 +357,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         run.err = f + "/out.po: File exists: another file took its name during the run\n";
         return run;
     };
-    // A run whose new PO file's name another file takes just before the tool
-    // gives it, with more faults put in as inject says.
+    // A run whose new PO file's name another takes just before the tool gives it.
     auto taken_at_last = [&](const std::string &f, const std::string &inject) {
         std::string done = f + "/converted";
         run_options o =
@@ -392,9 +389,8 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         run.err = "out.po: File exists: another file took its name during the run\n";
         return run;
     };
-    // A run on another user's file in a sticky folder that only the group may
-    // write, fs.protected_regular read from level, in a mount namespace of its
-    // own (which a chroot may not give).
+    // Another user's file in a sticky folder that only the group may write, the
+    // level read from level in a mount namespace (which a chroot may not give).
     auto group_sticky = [&](const std::string &f, const std::string &level, bool refused) {
         std::string out = f + "/group/out.po";
         mkdir((f + "/group").c_str(), 01775);
@@ -418,8 +414,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         chmod((f + "/locked").c_str(), 0555);
         return out;
     };
-    // What a run must say, under path, of a temporary file named after name
-    // that it left in folder, which then goes.
+    // What a run says, under path, of the temporary file it left in folder.
     auto left_behind = [](const std::string &folder, const std::string &path, const char *name) {
         return [=](const run_result &r) {
             std::string told = path + ": Permission denied: the temporary file ." + name + ".";
@@ -444,19 +439,19 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                             f + "/out.po",
                             old};
          }},
-        {"SIGUSR1 once the catalogue is staged in a named file",
-         [&](const std::string &f) {
-             run_options o = on_name(f, f, "openat:error=EOPNOTSUPP:when=2");
-             o.path = signalled(f, "USR1", "exec sleep 30").path;
-             return odd_run{{good, "out.po"}, o, -SIGUSR1, f + "/out.po", old, nullptr, traced};
-         }},
-        {"SIGQUIT at its default once the catalogue is staged",
+        {"SIGUSR1 once the catalogue is staged",
          [&](const std::string &f) {
              return odd_run{{good, f + "/out.po"},
-                            signalled(f, "QUIT", "exec sleep 30"),
-                            -SIGQUIT,
+                            signalled(f, "USR1", "exec sleep 30"),
+                            -SIGUSR1,
                             f + "/out.po",
                             old};
+         }},
+        {"SIGQUIT at its default once the catalogue is staged in a named file",
+         [&](const std::string &f) {
+             run_options o = on_name(f, f, "openat:error=EOPNOTSUPP:when=2");
+             o.path = signalled(f, "QUIT", "exec sleep 30").path;
+             return odd_run{{good, "out.po"}, o, -SIGQUIT, f + "/out.po", old, nullptr, traced};
          }},
         {"a real-time signal once the catalogue is staged",
          [&](const std::string &f) {
@@ -600,8 +595,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         {"a named temporary file in TMPDIR that cannot be removed after the copy",
          [&](const std::string &f) {
              std::string out = locked(f), tmp = f + "/tmp";
-             // Named from the working folder, which strace's path does not
-             // match: the first call it sees is the open without a name.
+             // Relative, so that strace's path first matches the unnamed open.
              run_options o =
                  on_name(f, tmp, "openat:error=EOPNOTSUPP:when=1 unlinkat:error=EACCES");
              o.unprivileged = true;
@@ -626,8 +620,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          [&](const std::string &f) {
              write_file(f + "/out.po", old);
              odd_run run{{good, "/bin/../.." + f + "/out.po"}, {}, 0, f + "/out.po", catalogue};
-             // Not under qemu-user, whose -L lays a folder over the root that
-             // the root alone names.
+             // qemu-user's -L lays a folder over the root, which "/" names.
              run.here = std::filesystem::is_symlink("/bin") &&
                         std::filesystem::canonical("/bin") == "/usr/bin" && !wrapped("qemu");
              return run;
