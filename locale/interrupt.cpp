@@ -31,17 +31,22 @@ volatile sig_atomic_t exit_status = -1;
 
 sigset_t restore;
 
-// The signals handled: those above and the real-time ones, which end a
-// process too, and whose numbers are known only when the tool runs.
+// Calls f for each signal handled: those above and the real-time ones,
+// which end a process too, and whose numbers are known only when the tool
+// runs.
+template <typename F> void for_each_interrupt(F f) {
+    for (int sig : interrupts)
+        f(sig);
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
+        f(sig);
+#endif
+}
+
 sigset_t interrupt_set() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : interrupts)
-        sigaddset(&set, sig);
-#ifdef SIGRTMIN
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
-        sigaddset(&set, sig);
-#endif
+    for_each_interrupt([&set](int sig) { sigaddset(&set, sig); });
     return set;
 }
 
@@ -82,12 +87,7 @@ void catch_interrupts() {
     // One call a signal; the few that the caller ignores get that back, and
     // one that comes meanwhile waits, to be dropped if it is one of those.
     interrupts_held held;
-    for (int sig : interrupts)
-        handle(sig, action);
-#ifdef SIGRTMIN
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
-        handle(sig, action);
-#endif
+    for_each_interrupt([&action](int sig) { handle(sig, action); });
 }
 
 const sigset_t &signals_to_restore() {
