@@ -63,12 +63,12 @@ void conversion_failed(const char *strings_path, int status, const strings_sourc
     bool signaled = status != -1 && WIFSIGNALED(status);
     if (status == -1 || (!signaled && !WIFEXITED(status)))
         put(stderr, {strings_path, ": conversion failed\n"});
+    else if (signaled)
+        put(stderr, {strings_path, ": conversion failed: iconv killed by signal ",
+                     decimal(WTERMSIG(status)).str(), "\n"});
     else
-        put(stderr,
-            {strings_path, ": conversion failed: iconv ",
-             signaled ? "killed by signal " : "exited with status ",
-             decimal(signaled ? WTERMSIG(status) : WEXITSTATUS(status)).str(), signaled ? "" : " (",
-             signaled ? "" : source.read_as(), signaled ? "" : ")", "\n"});
+        put(stderr, {strings_path, ": conversion failed: iconv exited with status ",
+                     decimal(WEXITSTATUS(status)).str(), " (", source.read_as(), ")\n"});
 }
 
 // Where the summary goes: standard output, unless that is the PO file, whose
