@@ -3,28 +3,76 @@
 
 #include "po_writer.h"
 
+#include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
-// Returns the unescaped double quote that closes the text starting at p, or
-// null when the line's text ends first; sets escaped where an escape that PO
-// lacks comes first. The quote is found first and backslashes before it
-// after: strchr and memchr are fast everywhere, and most texts hold none.
-[[gnu::always_inline]] inline char *closing_quote(char *p, bool &escaped) {
+// A line's text ends at its line end or at a zero byte; the text held in the
+// buffer is followed by a zero byte, so that every search stops.
+[[gnu::always_inline]] inline bool ends_text(char c) {
+    return c == '\0' || c == '\n' || c == '\r';
+}
+
+// Where the first byte from p lies that is a, b or at most \r (so that the
+// bytes that end a line's text stop it): 16 bytes at a time while they lie
+// before end, where the machine compares them together, then a byte at a time.
+template <char a, char b> [[gnu::always_inline]] inline char *stop(char *p, const char *end) {
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(a), second = _mm_set1_epi8(b), low = _mm_set1_epi8('\r');
+    for (; end - p >= 16; p += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, first), _mm_cmpeq_epi8(v, second)),
+                         _mm_cmpeq_epi8(_mm_min_epu8(v, low), v));
+        if (int bits = _mm_movemask_epi8(hit))
+            return p + __builtin_ctz(static_cast<unsigned>(bits));
+    }
+#elif defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    using bytes = unsigned char __attribute__((vector_size(16)));
+    for (; end - p >= 16; p += 16) {
+        bytes v;
+        std::memcpy(&v, p, 16);
+        auto hit = (v <= '\r') | (v == static_cast<unsigned char>(a)) |
+                   (v == static_cast<unsigned char>(b));
+        uint64_t half[2];
+        std::memcpy(half, &hit, 16);
+        if ((half[0] | half[1]) != 0)
+            return p +
+                   (half[0] != 0 ? __builtin_ctzll(half[0]) : 64 + __builtin_ctzll(half[1])) / 8;
+    }
+#endif
+    while (*p != a && *p != b && static_cast<unsigned char>(*p) > '\r')
+        p++;
+    return p;
+}
+
+// The end of the line's text from p on.
+char *text_end(char *p, const char *end) {
+    while (!ends_text(*(p = stop<'\r', '\r'>(p, end))))
+        p++;
+    return p;
+}
+
+// The unescaped double quote that closes the quoted text from p, or the end
+// of the line's text where that comes first; sets escaped where an escape
+// that PO lacks comes before it. A backslash steps over the byte after it.
+[[gnu::always_inline]] inline char *closing_quote(char *p, const char *end, bool &escaped) {
     for (;;) {
-        char *quote = std::strchr(p, '"');
-        if (quote == nullptr)
-            return nullptr;
-        auto *escape = static_cast<char *>(std::memchr(p, '\\', static_cast<size_t>(quote - p)));
-        if (escape == nullptr)
-            return quote;
-        escaped = escaped || !po_escape(escape[1]);
-        p = escape + 2; // at most the quote: the zero byte lies beyond it
+        p = stop<'"', '\\'>(p, end);
+        if (*p == '"' || (*p == '\\' && ends_text(p[1])))
+            return *p == '"' ? p : p + 1;
+        if (ends_text(*p))
+            return p;
+        escaped = escaped || (*p == '\\' && !po_escape(p[1]));
+        p += *p == '\\' ? 2 : 1;
     }
 }
 
-// Passes over a UTF-8 byte-order mark, never past the text's zero byte.
+// Passes over a UTF-8 byte-order mark, never past the text's end.
 char *skip_bom(char *line) {
     bool bom = line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF';
     return bom ? line + 3 : line;
@@ -37,28 +85,21 @@ struct pair {
     bool escaped[2] = {false, false};
 };
 
-// Finds the pair without changing the line; false when it holds none.
-[[gnu::always_inline]] inline bool find_pair(char *line, pair &found) {
-    found.key_end = closing_quote(line + 1, found.escaped[0]);
-    found.value = found.key_end != nullptr ? std::strchr(found.key_end + 1, '"') : nullptr;
-    found.value_end =
-        found.value != nullptr ? closing_quote(found.value + 1, found.escaped[1]) : nullptr;
+// Finds the pair whose key opens at line, without changing it; false when
+// the line's text holds none.
+[[gnu::always_inline]] inline bool find_pair(char *line, const char *end, pair &found) {
+    char *p = closing_quote(line + 1, end, found.escaped[0]);
+    if (*p != '"')
+        return false;
+    found.key_end = p;
+    while (*(p = stop<'"', '"'>(p + 1, end)) != '"' && !ends_text(*p))
+        ;
+    if (*p != '"')
+        return false;
+    found.value = p;
+    p = closing_quote(p + 1, end, found.escaped[1]);
+    found.value_end = *p == '"' ? p : nullptr;
     return found.value_end != nullptr;
-}
-
-// Picks the entry out of one line, in place; returns where the line goes on
-// after the value, or null where it holds no entry. Only a key or value with
-// an escape that PO lacks is rewritten; their zero bytes go to ends.
-char *scan_line(char *line, char **id, char **str, char *(&ends)[2]) {
-    pair found;
-    if (line[0] != '"' || !find_pair(line, found))
-        return nullptr;
-    *found.key_end = *found.value_end = '\0';
-    *id = line + 1;
-    *str = found.value + 1;
-    ends[0] = found.escaped[0] ? po_text(*id) : found.key_end;
-    ends[1] = found.escaped[1] ? po_text(*str) : found.value_end;
-    return found.value_end + 1;
 }
 
 // Whether a PO text ends with the escape \n: an odd number of backslashes
@@ -129,7 +170,7 @@ bool looks_meant(char *line, const char *buffer, const strings_position &at, pas
     if (*start == '"') {
         // The line begins with a quote, or holds a whole entry after blanks.
         pair found;
-        if (find_pair(start, found)) {
+        if (find_pair(start, buffer + at.end, found)) {
             why = passed_over::indented;
             return start != line;
         }
@@ -157,117 +198,132 @@ bool looks_meant(char *line, const char *buffer, const strings_position &at, pas
     return std::strncmp(line, "<plist", 6) == 0 || std::strncmp(line, "<!DOCTYPE plist", 15) == 0;
 }
 
-// Where the comment whose text begins at p closes: past its */, or null.
-char *comment_end(char *p) {
-    while ((p = std::strchr(p, '*')) != nullptr && p[1] != '/')
-        p++;
-    return p != nullptr ? p + 2 : nullptr;
-}
-
 // Follows the line's text from p, inside a comment where open is set, as the
 // platform reads it: quoted text ends at its closing quote or the line's end,
 // a comment opens at a /* outside it and closes at the first */, and a //
-// outside both ends the line. Returns whether a comment is open at its end;
-// sets entry where a whole entry follows the */ that closes one.
-bool comment_open(char *p, bool open, bool &entry) {
+// outside both ends what is read. Returns the end of the line's text; open
+// tells whether a comment is open there, and entry is set where a whole entry
+// follows the */ that closes one.
+char *follow(char *p, const char *end, bool &open, bool &entry) {
     for (bool escaped = false;;) {
         if (open) {
-            if ((p = comment_end(p)) == nullptr)
-                return true;
-            open = false;
-            pair found;
-            char *q = skip_blanks(p);
-            entry = entry || (*q == '"' && find_pair(q, found));
-        } else if (*p == '"') {
-            if ((p = closing_quote(p + 1, escaped)) == nullptr)
-                return false;
-            p++;
+            p = stop<'*', '*'>(p, end);
+            if (*p == '*' && p[1] == '/') {
+                open = false;
+                if (ends_text(*(p += 2)))
+                    return p;
+                pair found;
+                char *q = skip_blanks(p);
+                entry = entry || (*q == '"' && find_pair(q, end, found));
+                continue;
+            }
+        } else if (*(p = stop<'"', '/'>(p, end)) == '"') {
+            if (*(p = closing_quote(p + 1, end, escaped)) != '"')
+                return p;
         } else if (*p == '/' && (p[1] == '*' || p[1] == '/')) {
             if (p[1] == '/')
-                return false;
+                return text_end(p, end);
             open = true;
-            p += 2;
-        } else if (*p++ == '\0') {
-            return false;
+            p++;
         }
+        if (ends_text(*p))
+            return p;
+        p++;
     }
 }
 
-// Where byte c lies first in buffer from from to end; end where it does not.
-[[gnu::always_inline]] inline size_t find(const char *buffer, size_t from, size_t end, char c) {
-    const void *p = std::memchr(buffer + from, c, end - from);
-    return p != nullptr ? static_cast<size_t>(static_cast<const char *>(p) - buffer) : end;
+// What one line of text holds, found in one look at it.
+struct scanned {
+    char *text;       // after a byte-order mark
+    char *end;        // its text's end
+    char *rest;       // after the entry's value and a semicolon; null: no entry
+    pair found;       // the entry's quotes
+    bool open, after; // a comment is open at its end; an entry follows one
+};
+
+// Scans the line at line, which begins inside a comment where open is set,
+// in the text held up to end.
+[[gnu::always_inline]] inline scanned scan(char *line, const char *end, bool open) {
+    scanned s;
+    s.open = open;
+    s.after = false;
+    s.rest = nullptr;
+    s.text = open ? line : skip_bom(line);
+    if (!open && *s.text == '"' && find_pair(s.text, end, s.found)) {
+        s.rest = s.found.value_end + 1;
+        s.rest += *s.rest == ';';
+        s.end = ends_text(*s.rest) ? s.rest : follow(s.rest, end, s.open, s.after);
+    } else {
+        s.end = ends_text(*s.text) ? s.text : follow(s.text, end, s.open, s.after);
+    }
+    return s;
 }
 
-// Moves the text held to the front of buffer and reads what fits after it.
+// Where the line whose text ends at p ends: at its LF or CR, or at end.
+char *line_end(char *p, const char *end) {
+    while (*p == '\0' && p != end)
+        p = text_end(p + 1, end);
+    return p;
+}
+
+// Moves the text held to the front of buffer, reads what fits after it and
+// ends it with a zero byte.
 QUORVEL_BUFFER(2, 3)
 void refill(FILE *strings, char *buffer, size_t bufsize, strings_position &at) {
     size_t held = at.end - at.next;
     std::memmove(buffer, buffer + at.next, held);
-    at.lf -= at.next;
-    at.cr -= at.next;
     at.next = 0;
     size_t got = std::fread(buffer + held, 1, bufsize - 1 - held, strings);
     at.end = held + got;
-    if (at.lf == held)
-        at.lf = find(buffer, held, at.end, '\n');
-    if (at.cr == held)
-        at.cr = find(buffer, held, at.end, '\r');
+    buffer[at.end] = '\0';
     at.ended = got == 0;
 }
 
 // How the line taken ends: at its line end, where the stream ended, or past
 // line_size, the rest of it passed over.
-enum class line_end { whole, cut, too_long };
+enum class line_end_kind { whole, cut, too_long };
 
-// Takes the next line out of the text held, reading more where it goes on
-// past it, and ends its text with a zero byte; false at the end of the text.
-// The next LF and CR are found a block at a time, or a line at a time where
-// lines end in them: each byte is looked at once here.
-QUORVEL_BUFFER(2, 3)
-bool next_line(FILE *strings, char *buffer, size_t bufsize, strings_position &at, char *&line,
-               line_end &how) {
-    size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
-    for (;;) {
-        if (at.lf < at.next)
-            at.lf = find(buffer, at.next, at.end, '\n');
-        if (at.cr < at.next)
-            at.cr = find(buffer, at.next, at.end, '\r');
-        size_t start = at.next, stop = at.lf < at.cr ? at.lf : at.cr, held = at.end - start;
-        // Most lines end at an LF that is held, with no CR before it.
-        if (at.lf < at.cr && at.lf - start < most && !at.skipping) {
-            at.next = at.lf + 1;
-            buffer[at.lf] = '\0';
-            line = buffer + start;
-            how = line_end::whole;
-            return true;
-        }
-        // Where the line end is not held, or is a CR that ends what was read
-        // and that an LF may follow, more is read while the line fits.
-        bool cr_last = stop + 1 == at.end && stop == at.cr && !at.ended;
-        if ((stop == at.end || cr_last) && held <= most && !at.ended) {
-            refill(strings, buffer, bufsize, at);
-            continue;
-        }
-        if (held == 0)
-            return false;
-        size_t after = stop + (stop == at.end ? 0 : stop + 1 < at.end && at.lf == stop + 1 ? 2 : 1);
-        // The rest of a line too long is passed over, up to and with its end.
-        bool goes_on = stop == at.end || cr_last;
-        if (at.skipping) {
-            at.next = cr_last ? stop : after;
-            at.skipping = goes_on;
-            continue;
-        }
-        size_t length = after - start;
-        how = length > most ? line_end::too_long : stop < at.end ? line_end::whole : line_end::cut;
-        size_t text_end = how == line_end::too_long ? start + most : stop;
-        at.skipping = how == line_end::too_long && goes_on;
-        at.next = at.skipping ? text_end : after;
-        buffer[text_end] = '\0';
-        line = buffer + start;
-        return true;
+// What to do with the line scanned at the front of the text held, once its
+// end is found: take it, or go on to the next (more
+// was read, or the rest of a line too long was passed over), or stop at the
+// end of the text.
+enum class next_step { take, again, stop };
+
+// Finds where the line whose text ends at text_end ends, where that is no
+// LF that its first line_size bytes hold, and sets how; reads more where the
+// line end is not held, or is a CR that ends what was read and that an LF may
+// follow.
+[[gnu::noinline]] next_step settle(FILE *strings, char *buffer, size_t bufsize,
+                                   strings_position &at, size_t most, char *text_end,
+                                   line_end_kind &how) {
+    char *line = buffer + at.next, *end = buffer + at.end, *stop_at = line_end(text_end, end);
+    size_t held = at.end - at.next;
+    bool cr_last = *stop_at == '\r' && stop_at + 1 == end && !at.ended;
+    bool goes_on = stop_at == end || cr_last;
+    if (goes_on && held <= most && !at.ended) {
+        refill(strings, buffer, bufsize, at);
+        return next_step::again;
     }
+    if (held == 0)
+        return next_step::stop;
+    char *after = stop_at + (stop_at == end ? 0 : *stop_at == '\r' && stop_at[1] == '\n' ? 2 : 1);
+    if (at.skipping) {
+        at.next = static_cast<size_t>((cr_last ? stop_at : after) - buffer);
+        at.skipping = goes_on;
+        return next_step::again;
+    }
+    how = static_cast<size_t>(after - line) > most ? line_end_kind::too_long
+          : stop_at != end                         ? line_end_kind::whole
+                                                   : line_end_kind::cut;
+    at.skipping = how == line_end_kind::too_long && goes_on;
+    at.next = static_cast<size_t>((at.skipping ? line + most : after) - buffer);
+    return next_step::take;
+}
+
+// Scans the first line_size bytes of a line too long again.
+[[gnu::noinline]] scanned scan_first(char *line, size_t most, bool open) {
+    line[most] = '\0';
+    return scan(line, line + most, open);
 }
 
 } // namespace
@@ -277,39 +333,57 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
     if (bufsize < 3)
         return 0;
     strings_position &at = *position;
+    size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
     bool tell = at.passed != nullptr;
-    char *line;
-    line_end how;
-    while (next_line(strings, buffer, bufsize, at, line, how)) {
+    buffer[at.end] = '\0';
+    for (;;) {
+        // The line is scanned where it lies, then its end found from where
+        // its text ended; most often that is an LF.
+        char *line = buffer + at.next;
+        scanned s = scan(line, buffer + at.end, at.comment != 0);
+        line_end_kind how = line_end_kind::whole;
+        if (*s.end == '\n' && static_cast<size_t>(s.end - line) < most && !at.skipping) {
+            at.next = static_cast<size_t>(s.end + 1 - buffer);
+        } else if (next_step step = settle(strings, buffer, bufsize, at, most, s.end, how);
+                   step != next_step::take) {
+            if (step == next_step::stop)
+                return 0;
+            continue;
+        } else if (how == line_end_kind::too_long && s.end > line + most) {
+            s = scan_first(line, most, at.comment != 0);
+        }
         at.line++;
-        bool cut = how == line_end::cut, after = false;
+        bool cut = how == line_end_kind::cut;
         passed_over why = passed_over::too_long;
         // A line that begins inside a comment is part of it, but for what
         // follows the comment's end.
         if (at.comment != 0) {
-            if (!comment_open(line, true, after))
+            if (!s.open)
                 at.comment = 0;
-            if (tell && (how == line_end::too_long || after))
-                at.passed(at.context, at.line, after ? passed_over::after_comment : why, cut);
+            if (tell && (how == line_end_kind::too_long || s.after))
+                at.passed(at.context, at.line, s.after ? passed_over::after_comment : why, cut);
             continue;
         }
-        char *text = skip_bom(line);
-        char *rest = scan_line(text, id, str, at.ends);
-        // On an entry line, only what follows the value can open a comment
-        // (most often that is a semicolon alone); on a line too long, the
-        // part not read could close it again.
-        if ((rest == nullptr || *(rest += *rest == ';') != '\0') &&
-            comment_open(rest != nullptr ? rest : text, false, after) && how != line_end::too_long)
+        // On a line too long, the part not read could close the comment.
+        if (s.open && how != line_end_kind::too_long)
             at.comment = at.line;
-        if (tell && (how == line_end::too_long ||
-                     (rest != nullptr ? named(*id, *str, at.ends, why)
-                                      : looks_meant(text, buffer, at, why) ||
-                                            (after && (why = passed_over::after_comment, true)))))
+        if (s.rest != nullptr) {
+            // Only a key or value with an escape that PO lacks is rewritten.
+            *s.found.key_end = *s.found.value_end = '\0';
+            *id = s.text + 1;
+            *str = s.found.value + 1;
+            at.ends[0] = s.found.escaped[0] ? po_text(*id) : s.found.key_end;
+            at.ends[1] = s.found.escaped[1] ? po_text(*str) : s.found.value_end;
+        }
+        if (tell &&
+            (how == line_end_kind::too_long ||
+             (s.rest != nullptr ? named(*id, *str, at.ends, why)
+                                : looks_meant(s.text, buffer, at, why) ||
+                                      (s.after && (why = passed_over::after_comment, true)))))
             at.passed(at.context, at.line, why, cut);
-        if (rest != nullptr)
+        if (s.rest != nullptr)
             return 1;
-        if (*text == '<' && opens_property_list(text))
+        if (*s.text == '<' && opens_property_list(s.text))
             at.property_list = true;
     }
-    return 0;
 }

@@ -50,9 +50,8 @@ struct strings_position {
     long long comment = 0;      // the line that opened a /* comment still open; 0: none
     char *ends[2] = {};         // the zero bytes that end the last entry's id and str
     size_t line_size = longest_line;
-    // The text read and not yet taken lies in the buffer from next to end;
-    // lf and cr are where its next LF and CR lie, end where none is held.
-    size_t next = 0, end = 0, lf = 0, cr = 0;
+    // The text read and not yet taken lies in the buffer from next to end.
+    size_t next = 0, end = 0;
     bool ended = false;    // the stream has no more
     bool skipping = false; // the line taken last goes on past what was scanned of it
 };
