@@ -102,6 +102,11 @@ struct pair {
     return found.value_end != nullptr;
 }
 
+// The same where a pair is rare, so that the search is not copied there.
+[[gnu::noinline]] bool find_rare_pair(char *line, const char *end, pair &found) {
+    return find_pair(line, end, found);
+}
+
 // Whether a PO text ends with the escape \n: an odd number of backslashes
 // stands before its last n.
 bool ends_with_newline(const char *s, const char *end) {
@@ -160,17 +165,20 @@ bool split(const char *buffer, const strings_position &at) {
     return p < at.end && buffer[p] == '=';
 }
 
+// Comments and blank lines, the most common lines of all, hold no entry.
+inline bool quiet(const char *line) {
+    return ends_text(*line) || (line[0] == '/' && line[1] == '*');
+}
+
 // Tells whether a line without an entry looks meant to hold one, and why it
 // holds none; a value missing where the next line held begins with = is on it.
-bool looks_meant(char *line, const char *buffer, const strings_position &at, passed_over &why) {
-    // Comments, the most common lines of all, first.
-    if (line[0] == '/' && line[1] == '*')
-        return false;
+[[gnu::noinline]] bool looks_meant(char *line, const char *buffer, const strings_position &at,
+                                   passed_over &why) {
     char *start = skip_blanks(line);
     if (*start == '"') {
         // The line begins with a quote, or holds a whole entry after blanks.
         pair found;
-        if (find_pair(start, buffer + at.end, found)) {
+        if (find_rare_pair(start, buffer + at.end, found)) {
             why = passed_over::indented;
             return start != line;
         }
@@ -214,7 +222,7 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
                     return p;
                 pair found;
                 char *q = skip_blanks(p);
-                entry = entry || (*q == '"' && find_pair(q, end, found));
+                entry = entry || (*q == '"' && find_rare_pair(q, end, found));
                 continue;
             }
         } else if (*(p = stop<'"', '/'>(p, end)) == '"') {
@@ -315,15 +323,14 @@ enum class next_step { take, again, stop };
     how = static_cast<size_t>(after - line) > most ? line_end_kind::too_long
           : stop_at != end                         ? line_end_kind::whole
                                                    : line_end_kind::cut;
+    // A line too long is scanned again, in its first line_size bytes.
+    if (how == line_end_kind::too_long && text_end > line + most) {
+        line[most] = '\0';
+        return next_step::again;
+    }
     at.skipping = how == line_end_kind::too_long && goes_on;
     at.next = static_cast<size_t>((at.skipping ? line + most : after) - buffer);
     return next_step::take;
-}
-
-// Scans the first line_size bytes of a line too long again.
-[[gnu::noinline]] scanned scan_first(char *line, size_t most, bool open) {
-    line[most] = '\0';
-    return scan(line, line + most, open);
 }
 
 } // namespace
@@ -349,8 +356,6 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
             if (step == next_step::stop)
                 return 0;
             continue;
-        } else if (how == line_end_kind::too_long && s.end > line + most) {
-            s = scan_first(line, most, at.comment != 0);
         }
         at.line++;
         bool cut = how == line_end_kind::cut;
@@ -378,7 +383,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         if (tell &&
             (how == line_end_kind::too_long ||
              (s.rest != nullptr ? named(*id, *str, at.ends, why)
-                                : looks_meant(s.text, buffer, at, why) ||
+                                : (!quiet(s.text) && looks_meant(s.text, buffer, at, why)) ||
                                       (s.after && (why = passed_over::after_comment, true)))))
             at.passed(at.context, at.line, why, cut);
         if (s.rest != nullptr)
