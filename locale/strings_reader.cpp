@@ -261,9 +261,18 @@ struct scanned {
         s.rest = s.found.value_end + 1;
         s.rest += *s.rest == ';';
         s.end = ends_text(*s.rest) ? s.rest : follow(s.rest, end, s.open, s.after);
-    } else {
-        s.end = ends_text(*s.text) ? s.text : follow(s.text, end, s.open, s.after);
+        return s;
     }
+    // A comment that a line holds whole, the most common line of all.
+    char *p = s.text;
+    if (!open && p[0] == '/' && p[1] == '*') {
+        p = stop<'*', '*'>(p + 2, end);
+        if (p[0] == '*' && p[1] == '/' && ends_text(p[2])) {
+            s.end = p + 2;
+            return s;
+        }
+    }
+    s.end = ends_text(*s.text) ? s.text : follow(s.text, end, s.open, s.after);
     return s;
 }
 
