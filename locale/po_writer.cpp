@@ -191,12 +191,9 @@ bool po_stream::make_room(const char *what, const char *s, size_t size) {
     return false;
 }
 
-namespace {
-
-// Copies size bytes to to and returns their end: 16, 8 or 4 bytes at a time,
-// the last piece from the end back, since the texts are short and a call of
-// the C library's copy costs more than the copy itself.
-char *copy(char *to, const char *from, size_t size) {
+// 16, 8 or 4 bytes at a time, the last piece from the end back, since the
+// texts are short and a call of the C library's copy costs more than the copy.
+char *po_stream::copy(char *to, const char *from, size_t size) {
     if (size >= 16) {
         for (size_t i = 0; i + 16 < size; i += 16)
             std::memcpy(to + i, from + i, 16);
@@ -212,19 +209,4 @@ char *copy(char *to, const char *from, size_t size) {
             to[i] = from[i];
     }
     return to + size;
-}
-
-} // namespace
-
-void po_stream::add_line(const char *what, size_t what_size, const char *s, size_t s_size) {
-    size_t size = what_size + s_size + 4;
-    if (size > sizeof block_ - used_ && !make_room(what, s, size))
-        return;
-    char *end = copy(block_ + used_, what, what_size);
-    *end++ = ' ';
-    *end++ = '"';
-    end = copy(end, s, s_size);
-    *end++ = '"';
-    *end++ = '\n';
-    used_ = static_cast<size_t>(end - block_);
 }

@@ -23,12 +23,26 @@ class po_stream {
     int flush();
     bool failed() const { return error_ != 0; }
     // Puts a PO line together in the block: see write_po.
-    void add_line(const char *what, size_t what_size, const char *s, size_t size);
+    [[gnu::always_inline]] void add_line(const char *what, size_t what_size, const char *s,
+                                         size_t size) {
+        size_t line = what_size + size + 4;
+        if (line > sizeof block_ - used_ && !make_room(what, s, line))
+            return;
+        char *end = copy(block_ + used_, what, what_size);
+        *end++ = ' ';
+        *end++ = '"';
+        end = copy(end, s, size);
+        *end++ = '"';
+        *end++ = '\n';
+        used_ = static_cast<size_t>(end - block_);
+    }
 
   private:
     // Flushes the block for a line of size bytes; false where the line is
     // longer than the block, and has gone to the stream in its pieces.
     bool make_room(const char *what, const char *s, size_t size);
+    // Copies size bytes to to; returns their end.
+    static char *copy(char *to, const char *from, size_t size);
     FILE *po_;
     size_t used_ = 0;
     int error_ = 0;
@@ -38,7 +52,8 @@ class po_stream {
 // Writes one PO line: the keyword what, a blank and s, of size bytes and a
 // zero byte after them, in double quotes. The text is copied byte for byte;
 // a write that fails is kept in po, for failed and flush to tell.
-inline void write_po(po_stream &po, const char *what, const char *s, size_t size) {
+[[gnu::always_inline]] inline void write_po(po_stream &po, const char *what, const char *s,
+                                            size_t size) {
     po.add_line(what, std::strlen(what), s, size);
 }
 inline void write_po(po_stream &po, const char *what, const char *s) {
