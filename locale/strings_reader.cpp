@@ -1,58 +1,16 @@
 // Strings reader: picks entries out of the converted text of a strings file.
 #include "strings_reader.h"
 
+#include "byte_search.h"
 #include "po_writer.h"
 
-#include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
-// A line's text ends at its line end or at a zero byte; the text held in the
-// buffer is followed by a zero byte, so that every search stops.
-[[gnu::always_inline]] inline bool ends_text(char c) {
-    return c == '\0' || c == '\n' || c == '\r';
-}
-
-// Where the first byte from p lies that is a, b or at most \r (so that the
-// bytes that end a line's text stop it): 16 bytes at a time while they lie
-// before end, where the machine compares them together, then a byte at a time.
-template <char a, char b> [[gnu::always_inline]] inline char *stop(char *p, const char *end) {
-#if defined(__SSE2__)
-    const __m128i first = _mm_set1_epi8(a), second = _mm_set1_epi8(b), low = _mm_set1_epi8('\r');
-    for (; end - p >= 16; p += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        __m128i hit =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, first), _mm_cmpeq_epi8(v, second)),
-                         _mm_cmpeq_epi8(_mm_min_epu8(v, low), v));
-        if (int bits = _mm_movemask_epi8(hit))
-            return p + __builtin_ctz(static_cast<unsigned>(bits));
-    }
-#elif defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    using bytes = unsigned char __attribute__((vector_size(16)));
-    for (; end - p >= 16; p += 16) {
-        bytes v;
-        std::memcpy(&v, p, 16);
-        auto hit = (v <= '\r') | (v == static_cast<unsigned char>(a)) |
-                   (v == static_cast<unsigned char>(b));
-        uint64_t half[2];
-        std::memcpy(half, &hit, 16);
-        if ((half[0] | half[1]) != 0)
-            return p +
-                   (half[0] != 0 ? __builtin_ctzll(half[0]) : 64 + __builtin_ctzll(half[1])) / 8;
-    }
-#endif
-    while (*p != a && *p != b && static_cast<unsigned char>(*p) > '\r')
-        p++;
-    return p;
-}
-
 // The end of the line's text from p on.
 char *text_end(char *p, const char *end) {
-    while (!ends_text(*(p = stop<'\r', '\r'>(p, end))))
+    while (!ends_text(*(p = first_of<'\r', '\r'>(p, end))))
         p++;
     return p;
 }
@@ -62,7 +20,7 @@ char *text_end(char *p, const char *end) {
 // that PO lacks comes before it. A backslash steps over the byte after it.
 [[gnu::always_inline]] inline char *closing_quote(char *p, const char *end, bool &escaped) {
     for (;;) {
-        p = stop<'"', '\\'>(p, end);
+        p = first_of<'"', '\\'>(p, end);
         if (*p == '"' || (*p == '\\' && ends_text(p[1])))
             return *p == '"' ? p : p + 1;
         if (ends_text(*p))
@@ -92,7 +50,7 @@ struct pair {
     if (*p != '"')
         return false;
     found.key_end = p;
-    while (*(p = stop<'"', '"'>(p + 1, end)) != '"' && !ends_text(*p))
+    while (*(p = first_of<'"', '"'>(p + 1, end)) != '"' && !ends_text(*p))
         ;
     if (*p != '"')
         return false;
@@ -215,7 +173,7 @@ inline bool quiet(const char *line) {
 char *follow(char *p, const char *end, bool &open, bool &entry) {
     for (bool escaped = false;;) {
         if (open) {
-            p = stop<'*', '*'>(p, end);
+            p = first_of<'*', '*'>(p, end);
             if (*p == '*' && p[1] == '/') {
                 open = false;
                 if (ends_text(*(p += 2)))
@@ -225,7 +183,7 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
                 entry = entry || (*q == '"' && find_rare_pair(q, end, found));
                 continue;
             }
-        } else if (*(p = stop<'"', '/'>(p, end)) == '"') {
+        } else if (*(p = first_of<'"', '/'>(p, end)) == '"') {
             if (*(p = closing_quote(p + 1, end, escaped)) != '"')
                 return p;
         } else if (*p == '/' && (p[1] == '*' || p[1] == '/')) {
@@ -266,7 +224,7 @@ struct scanned {
     // A comment that a line holds whole, the most common line of all.
     char *p = s.text;
     if (!open && p[0] == '/' && p[1] == '*') {
-        p = stop<'*', '*'>(p + 2, end);
+        p = first_of<'*', '*'>(p + 2, end);
         if (p[0] == '*' && p[1] == '/' && ends_text(p[2])) {
             s.end = p + 2;
             return s;
@@ -300,46 +258,37 @@ void refill(FILE *strings, char *buffer, size_t bufsize, strings_position &at) {
 // line_size, the rest of it passed over.
 enum class line_end_kind { whole, cut, too_long };
 
-// What to do with the line scanned at the front of the text held, once its
-// end is found: take it, or go on to the next (more
-// was read, or the rest of a line too long was passed over), or stop at the
-// end of the text.
-enum class next_step { take, again, stop };
-
-// Finds where the line whose text ends at text_end ends, where that is no
-// LF that its first line_size bytes hold, and sets how; reads more where the
-// line end is not held, or is a CR that ends what was read and that an LF may
-// follow.
-[[gnu::noinline]] next_step settle(FILE *strings, char *buffer, size_t bufsize,
-                                   strings_position &at, size_t most, char *text_end,
-                                   line_end_kind &how) {
+// Finds where the line at the front of the text held ends, its text ending
+// at text_end, where that is no LF in its first line_size bytes; sets how.
+// False where the line is to be scanned again: more was read, as where its
+// end is not held or is a CR that ends what was read (an LF may follow), or
+// the text of a line too long was cut; or the rest of one was passed over.
+[[gnu::noinline]] bool settle(FILE *strings, char *buffer, size_t bufsize, strings_position &at,
+                              size_t most, char *text_end, line_end_kind &how) {
     char *line = buffer + at.next, *end = buffer + at.end, *stop_at = line_end(text_end, end);
     size_t held = at.end - at.next;
     bool cr_last = *stop_at == '\r' && stop_at + 1 == end && !at.ended;
     bool goes_on = stop_at == end || cr_last;
     if (goes_on && held <= most && !at.ended) {
         refill(strings, buffer, bufsize, at);
-        return next_step::again;
+        return false;
     }
-    if (held == 0)
-        return next_step::stop;
     char *after = stop_at + (stop_at == end ? 0 : *stop_at == '\r' && stop_at[1] == '\n' ? 2 : 1);
     if (at.skipping) {
         at.next = static_cast<size_t>((cr_last ? stop_at : after) - buffer);
         at.skipping = goes_on;
-        return next_step::again;
+        return false;
     }
     how = static_cast<size_t>(after - line) > most ? line_end_kind::too_long
           : stop_at != end                         ? line_end_kind::whole
                                                    : line_end_kind::cut;
-    // A line too long is scanned again, in its first line_size bytes.
     if (how == line_end_kind::too_long && text_end > line + most) {
         line[most] = '\0';
-        return next_step::again;
+        return false;
     }
     at.skipping = how == line_end_kind::too_long && goes_on;
     at.next = static_cast<size_t>((at.skipping ? line + most : after) - buffer);
-    return next_step::take;
+    return true;
 }
 
 } // namespace
@@ -355,15 +304,14 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
     for (;;) {
         // The line is scanned where it lies, then its end found from where
         // its text ended; most often that is an LF.
+        if (at.next == at.end && at.ended)
+            return 0;
         char *line = buffer + at.next;
         scanned s = scan(line, buffer + at.end, at.comment != 0);
         line_end_kind how = line_end_kind::whole;
         if (*s.end == '\n' && static_cast<size_t>(s.end - line) < most && !at.skipping) {
             at.next = static_cast<size_t>(s.end + 1 - buffer);
-        } else if (next_step step = settle(strings, buffer, bufsize, at, most, s.end, how);
-                   step != next_step::take) {
-            if (step == next_step::stop)
-                return 0;
+        } else if (!settle(strings, buffer, bufsize, at, most, s.end, how)) {
             continue;
         }
         at.line++;

@@ -1,0 +1,51 @@
+// Byte search: finds the first of a few bytes in text, many bytes at a time
+// where the machine compares them together.
+#ifndef QUORVEL_BYTE_SEARCH_H
+#define QUORVEL_BYTE_SEARCH_H
+
+#include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// A line's text ends at its line end or at a zero byte.
+[[gnu::always_inline]] inline bool ends_text(char c) {
+    return c == '\0' || c == '\n' || c == '\r';
+}
+
+// Where the first byte from p lies that is a, b or at most \r (the bytes that
+// end a line's text among them): 16 bytes at a time while they lie before end,
+// where the machine compares them together, then a byte at a time. One such
+// byte must lie at end or before it.
+template <char a, char b> [[gnu::always_inline]] inline char *first_of(char *p, const char *end) {
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(a), second = _mm_set1_epi8(b), low = _mm_set1_epi8('\r');
+    for (; end - p >= 16; p += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, first), _mm_cmpeq_epi8(v, second)),
+                         _mm_cmpeq_epi8(_mm_min_epu8(v, low), v));
+        if (int bits = _mm_movemask_epi8(hit))
+            return p + __builtin_ctz(static_cast<unsigned>(bits));
+    }
+#elif defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    using bytes = unsigned char __attribute__((vector_size(16)));
+    for (; end - p >= 16; p += 16) {
+        bytes v;
+        std::memcpy(&v, p, 16);
+        auto hit = (v <= '\r') | (v == static_cast<unsigned char>(a)) |
+                   (v == static_cast<unsigned char>(b));
+        uint64_t half[2];
+        std::memcpy(half, &hit, 16);
+        if ((half[0] | half[1]) != 0)
+            return p +
+                   (half[0] != 0 ? __builtin_ctzll(half[0]) : 64 + __builtin_ctzll(half[1])) / 8;
+    }
+#endif
+    while (*p != a && *p != b && static_cast<unsigned char>(*p) > '\r')
+        p++;
+    return p;
+}
+
+#endif
