@@ -209,26 +209,17 @@ struct scanned {
 
 // Scans the line at line, which begins inside a comment where open is set,
 // in the text held up to end.
-[[gnu::always_inline]] inline scanned scan(char *line, const char *end, bool open) {
+[[gnu::noinline]] scanned scan(char *line, const char *end, bool open) {
     scanned s;
     s.open = open;
     s.after = false;
     s.rest = nullptr;
     s.text = open ? line : skip_bom(line);
-    if (!open && *s.text == '"' && find_pair(s.text, end, s.found)) {
+    if (!open && *s.text == '"' && find_rare_pair(s.text, end, s.found)) {
         s.rest = s.found.value_end + 1;
         s.rest += *s.rest == ';';
         s.end = ends_text(*s.rest) ? s.rest : follow(s.rest, end, s.open, s.after);
         return s;
-    }
-    // A comment that a line holds whole, the most common line of all.
-    char *p = s.text;
-    if (!open && p[0] == '/' && p[1] == '*') {
-        p = first_of<'*', '*'>(p + 2, end);
-        if (p[0] == '*' && p[1] == '/' && ends_text(p[2])) {
-            s.end = p + 2;
-            return s;
-        }
     }
     s.end = ends_text(*s.text) ? s.text : follow(s.text, end, s.open, s.after);
     return s;
@@ -291,6 +282,17 @@ enum class line_end_kind { whole, cut, too_long };
     return true;
 }
 
+// Ends the key and the value of the pair found on text with zero bytes and
+// sets id and str to them; only one with an escape that PO lacks is
+// rewritten.
+void take(strings_position &at, char *text, const pair &found, char **id, char **str) {
+    *found.key_end = *found.value_end = '\0';
+    *id = text + 1;
+    *str = found.value + 1;
+    at.ends[0] = found.escaped[0] ? po_text(*id) : found.key_end;
+    at.ends[1] = found.escaped[1] ? po_text(*str) : found.value_end;
+}
+
 } // namespace
 
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
@@ -306,8 +308,35 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         // its text ended; most often that is an LF.
         if (at.next == at.end && at.ended)
             return 0;
-        char *line = buffer + at.next;
-        scanned s = scan(line, buffer + at.end, at.comment != 0);
+        char *line = buffer + at.next, *end = buffer + at.end;
+        // Most lines are blank, a comment or an entry, alone on a line that
+        // ends in LF: those are taken here, all others below.
+        if (at.comment == 0 && !at.skipping) {
+            pair found;
+            char *p = line;
+            bool entry = *p == '"' && find_pair(p, end, found);
+            if (entry) {
+                p = found.value_end + 1;
+                p += *p == ';';
+            } else if (p[0] == '/' && p[1] == '*') {
+                p = first_of<'*', '*'>(p + 2, end);
+                p = p[0] == '*' && p[1] == '/' ? p + 2 : end;
+            } else if (*p != '\n') {
+                p = end;
+            }
+            if (*p == '\n' && static_cast<size_t>(p - line) < most) {
+                at.next = static_cast<size_t>(p + 1 - buffer);
+                at.line++;
+                passed_over why;
+                if (!entry)
+                    continue;
+                take(at, line, found, id, str);
+                if (tell && named(*id, *str, at.ends, why))
+                    at.passed(at.context, at.line, why, false);
+                return 1;
+            }
+        }
+        scanned s = scan(line, end, at.comment != 0);
         line_end_kind how = line_end_kind::whole;
         if (*s.end == '\n' && static_cast<size_t>(s.end - line) < most && !at.skipping) {
             at.next = static_cast<size_t>(s.end + 1 - buffer);
@@ -329,14 +358,8 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         // On a line too long, the part not read could close the comment.
         if (s.open && how != line_end_kind::too_long)
             at.comment = at.line;
-        if (s.rest != nullptr) {
-            // Only a key or value with an escape that PO lacks is rewritten.
-            *s.found.key_end = *s.found.value_end = '\0';
-            *id = s.text + 1;
-            *str = s.found.value + 1;
-            at.ends[0] = s.found.escaped[0] ? po_text(*id) : s.found.key_end;
-            at.ends[1] = s.found.escaped[1] ? po_text(*str) : s.found.value_end;
-        }
+        if (s.rest != nullptr)
+            take(at, s.text, s.found, id, str);
         if (tell &&
             (how == line_end_kind::too_long ||
              (s.rest != nullptr ? named(*id, *str, at.ends, why)
