@@ -49,9 +49,13 @@ struct pair {
     char *p = closing_quote(line + 1, end, found.escaped[0]);
     if (*p != '"')
         return false;
-    found.key_end = p;
-    while (*(p = first_of<'"', '"'>(p + 1, end)) != '"' && !ends_text(*p))
-        ;
+    // The first quote after the key opens the value; most often only blanks
+    // and = come between.
+    found.key_end = p++;
+    while (*p == ' ' || *p == '=' || *p == '\t')
+        p++;
+    while (*p != '"' && !ends_text(*p))
+        p = first_of<'"', '"'>(p + 1, end);
     if (*p != '"')
         return false;
     found.value = p;
@@ -312,29 +316,34 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         // Most lines are blank, a comment or an entry, alone on a line that
         // ends in LF: those are taken here, all others below.
         if (at.comment == 0 && !at.skipping) {
-            pair found;
-            char *p = line;
-            bool entry = *p == '"' && find_pair(p, end, found);
-            if (entry) {
-                p = found.value_end + 1;
-                p += *p == ';';
-            } else if (p[0] == '/' && p[1] == '*') {
-                p = first_of<'*', '*'>(p + 2, end);
-                p = p[0] == '*' && p[1] == '/' ? p + 2 : end;
-            } else if (*p != '\n') {
-                p = end;
+            long long lines = 0;
+            for (char *p;; line = p + 1, lines++) {
+                pair found;
+                p = line;
+                bool entry = *p == '"' && find_pair(p, end, found);
+                if (entry) {
+                    p = found.value_end + 1;
+                    p += *p == ';';
+                } else if (p[0] == '/' && p[1] == '*') {
+                    p = first_of<'*', '*'>(p + 2, end);
+                    p = p[0] == '*' && p[1] == '/' ? p + 2 : end;
+                } else if (*p != '\n') {
+                    p = end;
+                }
+                if (*p != '\n' || static_cast<size_t>(p - line) >= most)
+                    break;
+                if (entry) {
+                    at.line += lines + 1;
+                    at.next = static_cast<size_t>(p + 1 - buffer);
+                    take(at, line, found, id, str);
+                    passed_over why;
+                    if (tell && named(*id, *str, at.ends, why))
+                        at.passed(at.context, at.line, why, false);
+                    return 1;
+                }
             }
-            if (*p == '\n' && static_cast<size_t>(p - line) < most) {
-                at.next = static_cast<size_t>(p + 1 - buffer);
-                at.line++;
-                passed_over why;
-                if (!entry)
-                    continue;
-                take(at, line, found, id, str);
-                if (tell && named(*id, *str, at.ends, why))
-                    at.passed(at.context, at.line, why, false);
-                return 1;
-            }
+            at.line += lines;
+            at.next = static_cast<size_t>(line - buffer);
         }
         scanned s = scan(line, end, at.comment != 0);
         line_end_kind how = line_end_kind::whole;
