@@ -40,18 +40,20 @@ char *skip_bom(char *line) {
 // hold one), and whether the key and the value hold an escape PO lacks.
 struct pair {
     char *key_end = nullptr, *value = nullptr, *value_end = nullptr;
-    bool escaped[2] = {false, false};
+    bool key_escaped = false, value_escaped = false;
 };
 
 // Finds the pair whose key opens at line, without changing it; false when
 // the line's text holds none.
 [[gnu::always_inline]] inline bool find_pair(char *line, const char *end, pair &found) {
-    char *p = closing_quote(line + 1, end, found.escaped[0]);
+    char *p = closing_quote(line + 1, end, found.key_escaped);
     if (*p != '"')
         return false;
     // The first quote after the key opens the value; most often only blanks
     // and = come between.
     found.key_end = p++;
+    if (p[0] == ' ' && p[1] == '=' && p[2] == ' ')
+        p += 3;
     while (*p == ' ' || *p == '=' || *p == '\t')
         p++;
     while (*p != '"' && !ends_text(*p))
@@ -59,7 +61,7 @@ struct pair {
     if (*p != '"')
         return false;
     found.value = p;
-    p = closing_quote(p + 1, end, found.escaped[1]);
+    p = closing_quote(p + 1, end, found.value_escaped);
     found.value_end = *p == '"' ? p : nullptr;
     return found.value_end != nullptr;
 }
@@ -98,7 +100,8 @@ bool ends_with_newline(const char *s, const char *end) {
 
 // Whether a pair is named, and why: an empty key, gettext's header, or a pair
 // that msgfmt refuses; most are told apart by their first and last bytes.
-inline bool named(const char *id, const char *str, char *const (&ends)[2], passed_over &why) {
+[[gnu::always_inline]] inline bool named(const char *id, const char *str, char *const (&ends)[2],
+                                         passed_over &why) {
     if (*id == '\0')
         why = passed_over::empty_key;
     return *id == '\0' ||
@@ -293,8 +296,8 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
     *found.key_end = *found.value_end = '\0';
     *id = text + 1;
     *str = found.value + 1;
-    at.ends[0] = found.escaped[0] ? po_text(*id) : found.key_end;
-    at.ends[1] = found.escaped[1] ? po_text(*str) : found.value_end;
+    at.ends[0] = found.key_escaped ? po_text(*id) : found.key_end;
+    at.ends[1] = found.value_escaped ? po_text(*str) : found.value_end;
 }
 
 } // namespace
