@@ -1,4 +1,5 @@
-// Diagnostics: the lines of a strings file that the reader passed over.
+// Diagnostics: the lines of a strings file that the reader passed over, and
+// the pairs that msgfmt would refuse.
 #include "diagnostics.h"
 
 #include "message.h"
@@ -44,7 +45,31 @@ const char *message(passed_over why) {
     return "line too long";
 }
 
+// Whether a PO text ends with the escape \n: an odd number of backslashes
+// stands before its last n.
+bool ends_with_newline(const char *s, const char *end) {
+    const char *p = end - 1;
+    if (p <= s || *p != 'n')
+        return false;
+    while (p > s && p[-1] == '\\')
+        p--;
+    return (end - 1 - p) % 2 == 1;
+}
+
 } // namespace
+
+bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2], passed_over &why) {
+    if (*id == '\0' || *str == '\0')
+        return false;
+    bool key_begins = id[0] == '\\' && id[1] == 'n', value_begins = str[0] == '\\' && str[1] == 'n';
+    bool key_ends = ends_with_newline(id, ends[0]), value_ends = ends_with_newline(str, ends[1]);
+    if (key_begins != value_begins)
+        why = key_begins ? passed_over::key_begins_with_newline
+                         : passed_over::value_begins_with_newline;
+    else if (key_ends != value_ends)
+        why = key_ends ? passed_over::key_ends_with_newline : passed_over::value_ends_with_newline;
+    return key_begins != value_begins || key_ends != value_ends;
+}
 
 strings_position diagnostics::position() {
     strings_position position;

@@ -8,6 +8,11 @@
 
 #include <cstddef>
 
+// Tells whether msgfmt refuses a pair of PO texts, each up to its end in ends,
+// as it does one whose key and value differ in a leading or trailing newline,
+// and why; not where either is empty.
+bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2], passed_over &why);
+
 // Tells "PATH:LINE: message" for each line passed over, at most 100 in a
 // run, and at the end how many more there were. They are warnings only: one
 // that cannot be written changes nothing else (SIGPIPE is ignored).

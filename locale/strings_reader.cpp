@@ -2,18 +2,12 @@
 #include "strings_reader.h"
 
 #include "byte_search.h"
+#include "diagnostics.h"
 #include "po_writer.h"
 
 #include <cstring>
 
 namespace {
-
-// The end of the line's text from p on.
-char *text_end(char *p, const char *end) {
-    while (!ends_text(*(p = first_of<'\r', '\r'>(p, end))))
-        p++;
-    return p;
-}
 
 // The unescaped double quote that closes the quoted text from p, or the end
 // of the line's text where that comes first; sets escaped where an escape
@@ -28,12 +22,6 @@ char *text_end(char *p, const char *end) {
         escaped = escaped || (*p == '\\' && !po_escape(p[1]));
         p += *p == '\\' ? 2 : 1;
     }
-}
-
-// Passes over a UTF-8 byte-order mark, never past the text's end.
-char *skip_bom(char *line) {
-    bool bom = line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF';
-    return bom ? line + 3 : line;
 }
 
 // The quotes of a pair (the first that is null tells where the line fails to
@@ -69,33 +57,6 @@ struct pair {
 // The same where a pair is rare, so that the search is not copied there.
 [[gnu::noinline]] bool find_rare_pair(char *line, const char *end, pair &found) {
     return find_pair(line, end, found);
-}
-
-// Whether a PO text ends with the escape \n: an odd number of backslashes
-// stands before its last n.
-bool ends_with_newline(const char *s, const char *end) {
-    const char *p = end - 1;
-    if (p <= s || *p != 'n')
-        return false;
-    while (p > s && p[-1] == '\\')
-        p--;
-    return (end - 1 - p) % 2 == 1;
-}
-
-// Tells whether msgfmt refuses a pair, as it does one whose key and value
-// differ in a leading or trailing newline, and why; not where either is empty.
-[[gnu::cold]] bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2],
-                                     passed_over &why) {
-    if (*id == '\0' || *str == '\0')
-        return false;
-    bool key_begins = id[0] == '\\' && id[1] == 'n', value_begins = str[0] == '\\' && str[1] == 'n';
-    bool key_ends = ends_with_newline(id, ends[0]), value_ends = ends_with_newline(str, ends[1]);
-    if (key_begins != value_begins)
-        why = key_begins ? passed_over::key_begins_with_newline
-                         : passed_over::value_begins_with_newline;
-    else if (key_ends != value_ends)
-        why = key_ends ? passed_over::key_ends_with_newline : passed_over::value_ends_with_newline;
-    return key_begins != value_begins || key_ends != value_ends;
 }
 
 // Whether a pair is named, and why: an empty key, gettext's header, or a pair
@@ -174,7 +135,8 @@ inline bool quiet(const char *line) {
 // Follows the line's text from p, inside a comment where open is set, as the
 // platform reads it: quoted text ends at its closing quote or the line's end,
 // a comment opens at a /* outside it and closes at the first */, and a //
-// outside both ends what is read. Returns the end of the line's text; open
+// outside both ends what is read. Returns where reading ended: at the end of
+// the line's text, or at a //; open
 // tells whether a comment is open there, and entry is set where a whole entry
 // follows the */ that closes one.
 char *follow(char *p, const char *end, bool &open, bool &entry) {
@@ -195,7 +157,7 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
                 return p;
         } else if (*p == '/' && (p[1] == '*' || p[1] == '/')) {
             if (p[1] == '/')
-                return text_end(p, end);
+                return p;
             open = true;
             p++;
         }
@@ -208,7 +170,7 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
 // What one line of text holds, found in one look at it.
 struct scanned {
     char *text;       // after a byte-order mark
-    char *end;        // its text's end
+    char *end;        // where reading it ended: its text's end, or a //
     char *rest;       // after the entry's value and a semicolon; null: no entry
     pair found;       // the entry's quotes
     bool open, after; // a comment is open at its end; an entry follows one
@@ -221,7 +183,9 @@ struct scanned {
     s.open = open;
     s.after = false;
     s.rest = nullptr;
-    s.text = open ? line : skip_bom(line);
+    // After a UTF-8 byte-order mark, which converters may hand on.
+    bool bom = !open && line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF';
+    s.text = bom ? line + 3 : line;
     if (!open && *s.text == '"' && find_rare_pair(s.text, end, s.found)) {
         s.rest = s.found.value_end + 1;
         s.rest += *s.rest == ';';
@@ -232,10 +196,10 @@ struct scanned {
     return s;
 }
 
-// Where the line whose text ends at p ends: at its LF or CR, or at end.
+// Where the line that goes on at p ends: at its LF or CR, or at end.
 char *line_end(char *p, const char *end) {
-    while (*p == '\0' && p != end)
-        p = text_end(p + 1, end);
+    while (*(p = first_of<'\r', '\r'>(p, end)) != '\n' && *p != '\r' && p != end)
+        p++;
     return p;
 }
 
@@ -256,14 +220,14 @@ void refill(FILE *strings, char *buffer, size_t bufsize, strings_position &at) {
 // line_size, the rest of it passed over.
 enum class line_end_kind { whole, cut, too_long };
 
-// Finds where the line at the front of the text held ends, its text ending
-// at text_end, where that is no LF in its first line_size bytes; sets how.
+// Finds where the line at the front of the text held ends, read up to
+// read_to, where that is no LF in its first line_size bytes; sets how.
 // False where the line is to be scanned again: more was read, as where its
 // end is not held or is a CR that ends what was read (an LF may follow), or
 // the text of a line too long was cut; or the rest of one was passed over.
 [[gnu::noinline]] bool settle(FILE *strings, char *buffer, size_t bufsize, strings_position &at,
-                              size_t most, char *text_end, line_end_kind &how) {
-    char *line = buffer + at.next, *end = buffer + at.end, *stop_at = line_end(text_end, end);
+                              size_t most, char *read_to, line_end_kind &how) {
+    char *line = buffer + at.next, *end = buffer + at.end, *stop_at = line_end(read_to, end);
     size_t held = at.end - at.next;
     bool cr_last = *stop_at == '\r' && stop_at + 1 == end && !at.ended;
     bool goes_on = stop_at == end || cr_last;
@@ -280,7 +244,7 @@ enum class line_end_kind { whole, cut, too_long };
     how = static_cast<size_t>(after - line) > most ? line_end_kind::too_long
           : stop_at != end                         ? line_end_kind::whole
                                                    : line_end_kind::cut;
-    if (how == line_end_kind::too_long && text_end > line + most) {
+    if (how == line_end_kind::too_long && read_to > line + most) {
         line[most] = '\0';
         return false;
     }
