@@ -91,11 +91,6 @@ bool split(const char *buffer, const strings_position &at) {
     return p < at.end && buffer[p] == '=';
 }
 
-// Comments and blank lines, the most common lines of all, hold no entry.
-inline bool quiet(const char *line) {
-    return ends_text(*line) || (line[0] == '/' && line[1] == '*');
-}
-
 // Tells whether a line without an entry looks meant to hold one, and why it
 // holds none; a value missing where the next line held begins with = is on it.
 [[gnu::noinline]] bool looks_meant(char *line, const char *buffer, const strings_position &at,
@@ -126,19 +121,12 @@ inline bool quiet(const char *line) {
     return *skip_blanks(p) == '"';
 }
 
-// Whether a line that holds no entry opens an XML property list, the other
-// form that the platform reads strings files in.
-[[gnu::cold]] bool opens_property_list(const char *line) {
-    return std::strncmp(line, "<plist", 6) == 0 || std::strncmp(line, "<!DOCTYPE plist", 15) == 0;
-}
-
 // Follows the line's text from p, inside a comment where open is set, as the
 // platform reads it: quoted text ends at its closing quote or the line's end,
 // a comment opens at a /* outside it and closes at the first */, and a //
 // outside both ends what is read. Returns where reading ended: at the end of
-// the line's text, or at a //; open
-// tells whether a comment is open there, and entry is set where a whole entry
-// follows the */ that closes one.
+// the line's text, or at a //; open tells whether a comment is open there,
+// and entry is set where a whole entry follows the */ that closes one.
 char *follow(char *p, const char *end, bool &open, bool &entry) {
     for (bool escaped = false;;) {
         if (open) {
@@ -253,9 +241,8 @@ enum class line_end_kind { whole, cut, too_long };
     return true;
 }
 
-// Ends the key and the value of the pair found on text with zero bytes and
-// sets id and str to them; only one with an escape that PO lacks is
-// rewritten.
+// Ends the key and the value found on text with zero bytes and sets id and
+// str to them; only one with an escape that PO lacks is rewritten.
 void take(strings_position &at, char *text, const pair &found, char **id, char **str) {
     *found.key_end = *found.value_end = '\0';
     *id = text + 1;
@@ -275,8 +262,6 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
     bool tell = at.passed != nullptr;
     buffer[at.end] = '\0';
     for (;;) {
-        // The line is scanned where it lies, then its end found from where
-        // its text ended; most often that is an LF.
         if (at.next == at.end && at.ended)
             return 0;
         char *line = buffer + at.next, *end = buffer + at.end;
@@ -339,12 +324,14 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         if (tell &&
             (how == line_end_kind::too_long ||
              (s.rest != nullptr ? named(*id, *str, at.ends, why)
-                                : (!quiet(s.text) && looks_meant(s.text, buffer, at, why)) ||
+                                : looks_meant(s.text, buffer, at, why) ||
                                       (s.after && (why = passed_over::after_comment, true)))))
             at.passed(at.context, at.line, why, cut);
         if (s.rest != nullptr)
             return 1;
-        if (*s.text == '<' && opens_property_list(s.text))
+        // An XML property list is the other form that the platform reads.
+        if (std::strncmp(s.text, "<plist", 6) == 0 ||
+            std::strncmp(s.text, "<!DOCTYPE plist", 15) == 0)
             at.property_list = true;
     }
 }
