@@ -13,6 +13,17 @@
 // and why; not where either is empty.
 bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2], passed_over &why);
 
+// Whether a pair is named, and why: an empty key, gettext's header, or a pair
+// that msgfmt refuses; most are told apart by their first and last bytes.
+[[gnu::always_inline]] inline bool named(const char *id, const char *str, char *const (&ends)[2],
+                                         passed_over &why) {
+    if (*id == '\0')
+        why = passed_over::empty_key;
+    return *id == '\0' ||
+           ((id[0] == '\\' || str[0] == '\\' || ends[0][-1] == 'n' || ends[1][-1] == 'n') &&
+            refused_by_msgfmt(id, str, ends, why));
+}
+
 // Tells "PATH:LINE: message" for each line passed over, at most 100 in a
 // run, and at the end how many more there were. They are warnings only: one
 // that cannot be written changes nothing else (SIGPIPE is ignored).

@@ -59,17 +59,6 @@ struct pair {
     return find_pair(line, end, found);
 }
 
-// Whether a pair is named, and why: an empty key, gettext's header, or a pair
-// that msgfmt refuses; most are told apart by their first and last bytes.
-[[gnu::always_inline]] inline bool named(const char *id, const char *str, char *const (&ends)[2],
-                                         passed_over &why) {
-    if (*id == '\0')
-        why = passed_over::empty_key;
-    return *id == '\0' ||
-           ((id[0] == '\\' || str[0] == '\\' || ends[0][-1] == 'n' || ends[1][-1] == 'n') &&
-            refused_by_msgfmt(id, str, ends, why));
-}
-
 // The bytes of a bare key: letters, digits and _ $ + / : . - (the range from
 // + to : holds the digits, the colon and + , - . / less the comma).
 bool is_word(char c) {
@@ -153,35 +142,6 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
             return p;
         p++;
     }
-}
-
-// What one line of text holds, found in one look at it.
-struct scanned {
-    char *text;       // after a byte-order mark
-    char *end;        // where reading it ended: its text's end, or a //
-    char *rest;       // after the entry's value and a semicolon; null: no entry
-    pair found;       // the entry's quotes
-    bool open, after; // a comment is open at its end; an entry follows one
-};
-
-// Scans the line at line, which begins inside a comment where open is set,
-// in the text held up to end.
-[[gnu::noinline]] scanned scan(char *line, const char *end, bool open) {
-    scanned s;
-    s.open = open;
-    s.after = false;
-    s.rest = nullptr;
-    // After a UTF-8 byte-order mark, which converters may hand on.
-    bool bom = !open && line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF';
-    s.text = bom ? line + 3 : line;
-    if (!open && *s.text == '"' && find_rare_pair(s.text, end, s.found)) {
-        s.rest = s.found.value_end + 1;
-        s.rest += *s.rest == ';';
-        s.end = ends_text(*s.rest) ? s.rest : follow(s.rest, end, s.open, s.after);
-        return s;
-    }
-    s.end = ends_text(*s.text) ? s.text : follow(s.text, end, s.open, s.after);
-    return s;
 }
 
 // Where the line that goes on at p ends: at its LF or CR, or at end.
@@ -297,11 +257,21 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
             at.line += lines;
             at.next = static_cast<size_t>(line - buffer);
         }
-        scanned s = scan(line, end, at.comment != 0);
+        // Any other line is followed as the platform reads it, from its
+        // start, or past an entry at its start and a semicolon.
+        bool open = at.comment != 0, after = false;
+        bool bom = !open && line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF';
+        char *text = bom ? line + 3 : line, *rest = nullptr;
+        pair found;
+        if (!open && *text == '"' && find_rare_pair(text, end, found))
+            rest = found.value_end + 1 + (found.value_end[1] == ';');
+        char *read_to = rest != nullptr ? rest : text;
+        if (!ends_text(*read_to))
+            read_to = follow(read_to, end, open, after);
         line_end_kind how = line_end_kind::whole;
-        if (*s.end == '\n' && static_cast<size_t>(s.end - line) < most && !at.skipping) {
-            at.next = static_cast<size_t>(s.end + 1 - buffer);
-        } else if (!settle(strings, buffer, bufsize, at, most, s.end, how)) {
+        if (*read_to == '\n' && static_cast<size_t>(read_to - line) < most && !at.skipping) {
+            at.next = static_cast<size_t>(read_to + 1 - buffer);
+        } else if (!settle(strings, buffer, bufsize, at, most, read_to, how)) {
             continue;
         }
         at.line++;
@@ -310,28 +280,26 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         // A line that begins inside a comment is part of it, but for what
         // follows the comment's end.
         if (at.comment != 0) {
-            if (!s.open)
+            if (!open)
                 at.comment = 0;
-            if (tell && (how == line_end_kind::too_long || s.after))
-                at.passed(at.context, at.line, s.after ? passed_over::after_comment : why, cut);
+            if (tell && (how == line_end_kind::too_long || after))
+                at.passed(at.context, at.line, after ? passed_over::after_comment : why, cut);
             continue;
         }
         // On a line too long, the part not read could close the comment.
-        if (s.open && how != line_end_kind::too_long)
+        if (open && how != line_end_kind::too_long)
             at.comment = at.line;
-        if (s.rest != nullptr)
-            take(at, s.text, s.found, id, str);
-        if (tell &&
-            (how == line_end_kind::too_long ||
-             (s.rest != nullptr ? named(*id, *str, at.ends, why)
-                                : looks_meant(s.text, buffer, at, why) ||
-                                      (s.after && (why = passed_over::after_comment, true)))))
+        if (rest != nullptr)
+            take(at, text, found, id, str);
+        if (tell && (how == line_end_kind::too_long ||
+                     (rest != nullptr ? named(*id, *str, at.ends, why)
+                                      : looks_meant(text, buffer, at, why) ||
+                                            (after && (why = passed_over::after_comment, true)))))
             at.passed(at.context, at.line, why, cut);
-        if (s.rest != nullptr)
+        if (rest != nullptr)
             return 1;
         // An XML property list is the other form that the platform reads.
-        if (std::strncmp(s.text, "<plist", 6) == 0 ||
-            std::strncmp(s.text, "<!DOCTYPE plist", 15) == 0)
+        if (std::strncmp(text, "<plist", 6) == 0 || std::strncmp(text, "<!DOCTYPE plist", 15) == 0)
             at.property_list = true;
     }
 }
