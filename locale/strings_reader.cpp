@@ -27,13 +27,14 @@ namespace {
 // The quotes of a pair (the first that is null tells where the line fails to
 // hold one), and whether the key and the value hold an escape PO lacks.
 struct pair {
-    char *key_end = nullptr, *value = nullptr, *value_end = nullptr;
-    bool key_escaped = false, value_escaped = false;
+    char *key_end, *value, *value_end;
+    bool key_escaped, value_escaped;
 };
 
 // Finds the pair whose key opens at line, without changing it; false when
 // the line's text holds none.
 [[gnu::always_inline]] inline bool find_pair(char *line, const char *end, pair &found) {
+    found = pair{};
     char *p = closing_quote(line + 1, end, found.key_escaped);
     if (*p != '"')
         return false;
