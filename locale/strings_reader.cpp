@@ -41,12 +41,14 @@ struct pair {
     // The first quote after the key opens the value; most often only blanks
     // and = come between.
     found.key_end = p++;
-    if (p[0] == ' ' && p[1] == '=' && p[2] == ' ')
+    if (p[0] == ' ' && p[1] == '=' && p[2] == ' ' && p[3] == '"') {
         p += 3;
-    while (*p == ' ' || *p == '=' || *p == '\t')
-        p++;
-    while (*p != '"' && !ends_text(*p))
-        p = first_of<'"', '"'>(p + 1, end);
+    } else {
+        while (*p == ' ' || *p == '=' || *p == '\t')
+            p++;
+        while (*p != '"' && !ends_text(*p))
+            p = first_of<'"', '"'>(p + 1, end);
+    }
     if (*p != '"')
         return false;
     found.value = p;
