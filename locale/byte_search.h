@@ -16,8 +16,8 @@
 
 // Where the first byte from p lies that is a, b or at most \r (the bytes that
 // end a line's text among them): 16 bytes at a time while they lie before end,
-// where the machine compares them together, then a byte at a time. One such
-// byte must lie at end or before it.
+// where the machine compares them together, a word at a time elsewhere, then
+// a byte at a time. One such byte must lie at end or before it.
 template <char a, char b> [[gnu::always_inline]] inline char *first_of(char *p, const char *end) {
 #if defined(__SSE2__)
     const __m128i first = _mm_set1_epi8(a), second = _mm_set1_epi8(b), low = _mm_set1_epi8('\r');
@@ -43,6 +43,21 @@ template <char a, char b> [[gnu::always_inline]] inline char *first_of(char *p, 
         if ((half[0] | half[1]) != 0)
             return p +
                    (half[0] != 0 ? __builtin_ctzll(half[0]) : 64 + __builtin_ctzll(half[1])) / 8;
+    }
+#else
+    // A word at a time: a byte less than 14, or one equal to a or b, makes
+    // the word's test nonzero; the byte itself is then found one by one.
+    using word = unsigned long;
+    const word ones = ~word(0) / 255, highs = ones * 0x80;
+    const word first = ones * static_cast<unsigned char>(a),
+               second = ones * static_cast<unsigned char>(b);
+    for (; end - p >= static_cast<long>(sizeof(word)); p += sizeof(word)) {
+        word w, wa, wb;
+        std::memcpy(&w, p, sizeof w);
+        wa = w ^ first;
+        wb = w ^ second;
+        if ((((w - ones * 14) & ~w) | ((wa - ones) & ~wa) | ((wb - ones) & ~wb)) & highs)
+            break;
     }
 #endif
     while (*p != a && *p != b && static_cast<unsigned char>(*p) > '\r')

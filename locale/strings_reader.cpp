@@ -31,9 +31,17 @@ struct pair {
     bool key_escaped, value_escaped;
 };
 
+// The search for a pair is copied where lines are taken at once, but for
+// clang, whose builds are made for size and whose copy is larger.
+#if defined(__clang__)
+#define QUORVEL_COPIED [[gnu::noinline]]
+#else
+#define QUORVEL_COPIED [[gnu::always_inline]] inline
+#endif
+
 // Finds the pair whose key opens at line, without changing it; false when
 // the line's text holds none.
-[[gnu::always_inline]] inline bool find_pair(char *line, const char *end, pair &found) {
+QUORVEL_COPIED bool find_pair(char *line, const char *end, pair &found) {
     found = pair{};
     char *p = closing_quote(line + 1, end, found.key_escaped);
     if (*p != '"')
