@@ -179,11 +179,10 @@ void refill(FILE *strings, char *buffer, size_t bufsize, strings_position &at) {
 // line_size, the rest of it passed over.
 enum class line_end_kind { whole, cut, too_long };
 
-// Finds where the line at the front of the text held ends, read up to
-// read_to, where that is no LF in its first line_size bytes; sets how.
-// False where the line is to be scanned again: more was read, as where its
-// end is not held or is a CR that ends what was read (an LF may follow), or
-// the text of a line too long was cut; or the rest of one was passed over.
+// Finds where the line at the front of the text held, read up to read_to,
+// ends, and sets how. False where it is to be scanned again: more was read
+// (its end is not held, or is a CR that ends what was read and that an LF
+// may follow), its text was cut at line_size, or the rest was passed over.
 [[gnu::noinline]] bool settle(FILE *strings, char *buffer, size_t bufsize, strings_position &at,
                               size_t most, char *read_to, line_end_kind &how) {
     char *line = buffer + at.next, *end = buffer + at.end, *stop_at = line_end(read_to, end);
@@ -237,7 +236,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
             return 0;
         char *line = buffer + at.next, *end = buffer + at.end;
         // Most lines are blank, a comment or an entry, alone on a line that
-        // ends in LF: those are taken here, all others below.
+        // ends in LF or CR LF: those are taken here, all others below.
         if (at.comment == 0 && !at.skipping) {
             long long lines = 0;
             for (char *p;; line = p + 1, lines++) {
@@ -245,14 +244,15 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                 p = line;
                 bool entry = *p == '"' && find_pair(p, end, found);
                 if (entry) {
-                    p = found.value_end + 1;
-                    p += *p == ';';
+                    p = found.value_end + 1 + (found.value_end[1] == ';');
                 } else if (p[0] == '/' && p[1] == '*') {
                     p = first_of<'*', '*'>(p + 2, end);
                     p = p[0] == '*' && p[1] == '/' ? p + 2 : end;
-                } else if (*p != '\n') {
+                } else if (*p != '\n' && *p != '\r') {
                     p = end;
                 }
+                if (*p == '\r' && p[1] == '\n')
+                    p++;
                 if (*p != '\n' || static_cast<size_t>(p - line) >= most)
                     break;
                 if (entry) {

@@ -172,9 +172,10 @@ TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
               (notes{{1, passed_over::key_not_closed}, {2, passed_over::key_not_closed}}));
     EXPECT_EQ(passed(k + "k\n", 64), (notes{{1, passed_over::too_long}}));
     EXPECT_EQ(passed(k.substr(1) + "\n" + k, 64), (notes{{2, passed_over::key_not_closed}}));
-    std::string v = std::string(53, 'v') + "\";\n"; // an entry of 63 bytes, then one of 64
-    EXPECT_EQ(read("\"k\" = \"" + v + "\"kk\" = \"" + v, 64).told,
-              (notes{{2, passed_over::too_long}}));
+    // An entry of 63 bytes, then one of 64, ending in LF and in CR LF.
+    for (std::string v : {std::string(53, 'v') + "\";\n", std::string(52, 'v') + "\";\r\n"})
+        EXPECT_EQ(read("\"k\" = \"" + v + "\"kk\" = \"" + v, 64).told,
+                  (notes{{2, passed_over::too_long}}));
     // Lines counted across each kind of line end; pairs that msgfmt refuses
     // are kept and told of, but not those with an empty value; an empty key
     // is told as the header it becomes.
