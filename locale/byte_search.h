@@ -21,15 +21,20 @@
 template <char a, char b> [[gnu::always_inline]] inline char *first_of(char *p, const char *end) {
 #if defined(__SSE2__)
     const __m128i first = _mm_set1_epi8(a), second = _mm_set1_epi8(b), low = _mm_set1_epi8('\r');
-    for (; end - p >= 16; p += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        // Bytes at most \r are those that \r taken from leaves at zero.
-        __m128i hit = _mm_cmpeq_epi8(_mm_subs_epu8(v, low), _mm_setzero_si128());
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, first));
-        if (a != b)
-            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, second));
-        if (int bits = _mm_movemask_epi8(hit))
-            return p + __builtin_ctz(static_cast<unsigned>(bits));
+    if (end - p >= 16) {
+        for (const char *last = end - 16;; p += 16) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            // Bytes at most \r are those that \r taken from leaves at zero.
+            __m128i hit = _mm_cmpeq_epi8(_mm_subs_epu8(v, low), _mm_setzero_si128());
+            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, first));
+            if (a != b)
+                hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, second));
+            if (int bits = _mm_movemask_epi8(hit))
+                return p + __builtin_ctz(static_cast<unsigned>(bits));
+            if (p + 16 > last)
+                break;
+        }
+        p += 16;
     }
 #elif defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     using bytes = unsigned char __attribute__((vector_size(16)));

@@ -28,7 +28,10 @@ class po_stream {
         size_t line = what_size + size + 4;
         if (line > sizeof block_ - used_ && !make_room(what, s, line))
             return;
-        char *end = copy(block_ + used_, what, what_size);
+        // The keyword is a constant where write_po is called: a store or two.
+        char *end = block_ + used_;
+        __builtin_memcpy(end, what, what_size);
+        end += what_size;
         *end++ = ' ';
         *end++ = '"';
         end = copy(end, s, size);
