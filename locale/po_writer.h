@@ -49,7 +49,7 @@ class po_stream {
     FILE *po_;
     size_t used_ = 0;
     int error_ = 0;
-    char block_[1 << 16];
+    char block_[1 << 15];
 };
 
 // Writes one PO line: the keyword what, a blank and s, of size bytes and a

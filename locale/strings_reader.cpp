@@ -83,17 +83,15 @@ char *skip_blanks(char *p) {
     return p;
 }
 
-// Whether the next line held begins with =, after blanks.
-bool split(const char *buffer, const strings_position &at) {
-    size_t p = at.next;
-    while (p < at.end && (buffer[p] == ' ' || buffer[p] == '\t'))
-        p++;
-    return p < at.end && buffer[p] == '=';
+// Whether the next line held begins with =, after blanks (the zero byte
+// after the text held stops the blanks).
+bool split(char *buffer, const strings_position &at) {
+    return *skip_blanks(buffer + at.next) == '=';
 }
 
 // Tells whether a line without an entry looks meant to hold one, and why it
 // holds none; a value missing where the next line held begins with = is on it.
-[[gnu::noinline]] bool looks_meant(char *line, const char *buffer, const strings_position &at,
+[[gnu::noinline]] bool looks_meant(char *line, char *buffer, const strings_position &at,
                                    passed_over &why) {
     char *start = skip_blanks(line);
     if (*start == '"') {
@@ -241,7 +239,8 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
             long long lines = 0;
             for (char *p;; line = p + 1, lines++) {
                 pair found;
-                p = line;
+                if (*(p = line) == '\n' && most != 0)
+                    continue;
                 bool entry = *p == '"' && find_pair(p, end, found);
                 if (entry) {
                     p = found.value_end + 1 + (found.value_end[1] == ';');

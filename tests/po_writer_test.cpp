@@ -17,7 +17,7 @@ TEST(WritePo, WritesKeywordAndTextByteForByte) {
     write_po(*lines, "msgstr", R"(a\nb \"c\" 保存 %1$@)");
     // Texts of every length around what fills the writer's block, and past it.
     std::string around;
-    for (size_t length : {65400u, 65509u, 65510u, 65511u, 65540u, 70000u}) {
+    for (size_t length : {32600u, 32757u, 32758u, 32759u, 40000u, 70000u}) {
         write_po(*lines, "msgstr", std::string(length, 'x').c_str());
         around += "msgstr \"" + std::string(length, 'x') + "\"\n";
     }
