@@ -14,13 +14,15 @@
 bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2], passed_over &why);
 
 // Whether a pair is named, and why: an empty key, gettext's header, or a pair
-// that msgfmt refuses; most are told apart by their first and last bytes.
+// that msgfmt refuses; most are told apart by their first and last two bytes
+// (before a text of one byte lies its opening quote).
 [[gnu::always_inline]] inline bool named(const char *id, const char *str, char *const (&ends)[2],
                                          passed_over &why) {
     if (*id == '\0')
         why = passed_over::empty_key;
     return *id == '\0' ||
-           ((id[0] == '\\' || str[0] == '\\' || ends[0][-1] == 'n' || ends[1][-1] == 'n') &&
+           ((id[0] == '\\' || str[0] == '\\' || (ends[0][-1] == 'n' && ends[0][-2] == '\\') ||
+             (ends[1][-1] == 'n' && ends[1][-2] == '\\')) &&
             refused_by_msgfmt(id, str, ends, why));
 }
 
