@@ -259,7 +259,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                     at.next = static_cast<size_t>(p + 1 - buffer);
                     take(at, line, found, id, str);
                     passed_over why;
-                    if (tell && named(*id, *str, at.ends, why))
+                    if (tell && named(line + 1, found.value + 1, at.ends, why))
                         at.passed(at.context, at.line, why, false);
                     return 1;
                 }
