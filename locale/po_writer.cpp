@@ -176,9 +176,10 @@ ssize_t read_head(int fd, char *buffer, text_kind &kind) {
 }
 
 int po_stream::flush() {
-    if (used_ > 0 && std::fwrite(block_, 1, used_, po_) != used_ && error_ == 0)
+    size_t held = static_cast<size_t>(end_ - block_);
+    if (held > 0 && std::fwrite(block_, 1, held, po_) != held && error_ == 0)
         error_ = errno != 0 ? errno : EIO;
-    used_ = 0;
+    end_ = block_;
     return error_;
 }
 

@@ -26,10 +26,10 @@ class po_stream {
     [[gnu::always_inline]] void add_line(const char *what, size_t what_size, const char *s,
                                          size_t size) {
         size_t line = what_size + size + 4;
-        if (line > sizeof block_ - used_ && !make_room(what, s, line))
+        if (line > static_cast<size_t>(block_ + sizeof block_ - end_) && !make_room(what, s, line))
             return;
         // The keyword is a constant where write_po is called: a store or two.
-        char *end = block_ + used_;
+        char *end = end_;
         __builtin_memcpy(end, what, what_size);
         end += what_size;
         *end++ = ' ';
@@ -37,7 +37,7 @@ class po_stream {
         end = copy(end, s, size);
         *end++ = '"';
         *end++ = '\n';
-        used_ = static_cast<size_t>(end - block_);
+        end_ = end;
     }
 
   private:
@@ -47,7 +47,7 @@ class po_stream {
     // Copies size bytes to to; returns their end.
     static char *copy(char *to, const char *from, size_t size);
     FILE *po_;
-    size_t used_ = 0;
+    char *end_ = block_; // the end of the lines held
     int error_ = 0;
     char block_[1 << 15];
 };
