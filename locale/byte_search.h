@@ -21,6 +21,8 @@
 template <char a, char b> [[gnu::always_inline]] inline char *first_of(char *p, const char *end) {
 #if defined(__SSE2__)
     const __m128i first = _mm_set1_epi8(a), second = _mm_set1_epi8(b), low = _mm_set1_epi8('\r');
+    // The bound is tested at the end of a round: built for size, a loop that
+    // tests it first works out end - p and jumps back every round.
     if (end - p >= 16) {
         for (const char *last = end - 16;; p += 16) {
             __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));

@@ -25,9 +25,10 @@ namespace {
 }
 
 // The quotes of a pair (the first that is null tells where the line fails to
-// hold one), and whether the key and the value hold an escape PO lacks.
+// hold one), where the line goes on past the value and a semicolon, and
+// whether the key and the value hold an escape PO lacks.
 struct pair {
-    char *key_end, *value, *value_end;
+    char *key_end, *value, *value_end, *rest;
     bool key_escaped, value_escaped;
 };
 
@@ -62,6 +63,7 @@ QUORVEL_COPIED bool find_pair(char *line, const char *end, pair &found) {
     found.value = p;
     p = closing_quote(p + 1, end, found.value_escaped);
     found.value_end = *p == '"' ? p : nullptr;
+    found.rest = *p == '"' ? p + 1 + (p[1] == ';') : nullptr;
     return found.value_end != nullptr;
 }
 
@@ -243,7 +245,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                     continue;
                 bool entry = *p == '"' && find_pair(p, end, found);
                 if (entry) {
-                    p = found.value_end + 1 + (found.value_end[1] == ';');
+                    p = found.rest;
                 } else if (p[0] == '/' && p[1] == '*') {
                     p = first_of<'*', '*'>(p + 2, end);
                     p = p[0] == '*' && p[1] == '/' ? p + 2 : end;
@@ -271,11 +273,10 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         // start, or past an entry at its start and a semicolon.
         bool open = at.comment != 0, after = false;
         bool bom = !open && line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF';
-        char *text = bom ? line + 3 : line, *rest = nullptr;
+        char *text = bom ? line + 3 : line;
         pair found;
-        if (!open && *text == '"' && find_rare_pair(text, end, found))
-            rest = found.value_end + 1 + (found.value_end[1] == ';');
-        char *read_to = rest != nullptr ? rest : text;
+        bool entry = !open && *text == '"' && find_rare_pair(text, end, found);
+        char *read_to = entry ? found.rest : text;
         if (!ends_text(*read_to))
             read_to = follow(read_to, end, open, after);
         line_end_kind how = line_end_kind::whole;
@@ -299,14 +300,14 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         // On a line too long, the part not read could close the comment.
         if (open && how != line_end_kind::too_long)
             at.comment = at.line;
-        if (rest != nullptr)
+        if (entry)
             take(at, text, found, id, str);
         if (tell && (how == line_end_kind::too_long ||
-                     (rest != nullptr ? named(*id, *str, at.ends, why)
-                                      : looks_meant(text, buffer, at, why) ||
-                                            (after && (why = passed_over::after_comment, true)))))
+                     (entry ? named(*id, *str, at.ends, why)
+                            : looks_meant(text, buffer, at, why) ||
+                                  (after && (why = passed_over::after_comment, true)))))
             at.passed(at.context, at.line, why, cut);
-        if (rest != nullptr)
+        if (entry)
             return 1;
         // An XML property list is the other form that the platform reads.
         if (std::strncmp(text, "<plist", 6) == 0 || std::strncmp(text, "<!DOCTYPE plist", 15) == 0)
