@@ -212,22 +212,38 @@ enum class line_end_kind { whole, cut, too_long };
 }
 
 // Ends the key and the value found on text with zero bytes and sets id and
-// str to them; only one with an escape that PO lacks is rewritten.
+// str to them.
 void take(strings_position &at, char *text, const pair &found, char **id, char **str) {
     *found.key_end = *found.value_end = '\0';
     *id = text + 1;
     *str = found.value + 1;
-    at.ends[0] = found.key_escaped ? po_text(*id) : found.key_end;
-    at.ends[1] = found.value_escaped ? po_text(*str) : found.value_end;
+    at.ends[0] = found.key_end;
+    at.ends[1] = found.value_end;
 }
 
-} // namespace
+// Rewrites the texts taken that hold an escape PO lacks.
+void rewrite(strings_position &at, char *id, char *str, bool key_escaped, bool value_escaped) {
+    if (key_escaped)
+        at.ends[0] = po_text(id);
+    if (value_escaped)
+        at.ends[1] = po_text(str);
+}
 
-int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
-                 strings_position *position) {
-    if (bufsize < 3)
-        return 0;
-    strings_position &at = *position;
+// Rewrites the texts of the entry taken and names the pair, where either is
+// to be done; returns 1, for the entry.
+[[gnu::noinline]] int finish(strings_position &at, char *id, char *str, bool key_escaped,
+                             bool value_escaped) {
+    rewrite(at, id, str, key_escaped, value_escaped);
+    passed_over why;
+    if (at.passed != nullptr && named(id, str, at.ends, why))
+        at.passed(at.context, at.line, why, false);
+    return 1;
+}
+
+// Reads the next line as read_strings does: 1 where it holds an entry, 0 at
+// the end of the stream or on a read error, -1 otherwise.
+[[gnu::noinline]] int read_line(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
+                                strings_position &at) {
     size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
     bool tell = at.passed != nullptr;
     buffer[at.end] = '\0';
@@ -235,42 +251,8 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         if (at.next == at.end && at.ended)
             return 0;
         char *line = buffer + at.next, *end = buffer + at.end;
-        // Most lines are blank, a comment or an entry, alone on a line that
-        // ends in LF or CR LF: those are taken here, all others below.
-        if (at.comment == 0 && !at.skipping) {
-            long long lines = 0;
-            for (char *p;; line = p + 1, lines++) {
-                pair found;
-                if (*(p = line) == '\n' && most != 0)
-                    continue;
-                bool entry = *p == '"' && find_pair(p, end, found);
-                if (entry) {
-                    p = found.rest;
-                } else if (p[0] == '/' && p[1] == '*') {
-                    p = first_of<'*', '*'>(p + 2, end);
-                    p = p[0] == '*' && p[1] == '/' ? p + 2 : end;
-                } else if (*p != '\n' && *p != '\r') {
-                    p = end;
-                }
-                if (*p == '\r' && p[1] == '\n')
-                    p++;
-                if (*p != '\n' || static_cast<size_t>(p - line) >= most)
-                    break;
-                if (entry) {
-                    at.line += lines + 1;
-                    at.next = static_cast<size_t>(p + 1 - buffer);
-                    take(at, line, found, id, str);
-                    passed_over why;
-                    if (tell && named(line + 1, found.value + 1, at.ends, why))
-                        at.passed(at.context, at.line, why, false);
-                    return 1;
-                }
-            }
-            at.line += lines;
-            at.next = static_cast<size_t>(line - buffer);
-        }
-        // Any other line is followed as the platform reads it, from its
-        // start, or past an entry at its start and a semicolon.
+        // The line is followed as the platform reads it, from its start, or
+        // past an entry at its start and a semicolon.
         bool open = at.comment != 0, after = false;
         bool bom = !open && line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF';
         char *text = bom ? line + 3 : line;
@@ -295,13 +277,15 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                 at.comment = 0;
             if (tell && (how == line_end_kind::too_long || after))
                 at.passed(at.context, at.line, after ? passed_over::after_comment : why, cut);
-            continue;
+            return -1;
         }
         // On a line too long, the part not read could close the comment.
         if (open && how != line_end_kind::too_long)
             at.comment = at.line;
-        if (entry)
+        if (entry) {
             take(at, text, found, id, str);
+            rewrite(at, *id, *str, found.key_escaped, found.value_escaped);
+        }
         if (tell && (how == line_end_kind::too_long ||
                      (entry ? named(*id, *str, at.ends, why)
                             : looks_meant(text, buffer, at, why) ||
@@ -310,7 +294,65 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         if (entry)
             return 1;
         // An XML property list is the other form that the platform reads.
-        if (std::strncmp(text, "<plist", 6) == 0 || std::strncmp(text, "<!DOCTYPE plist", 15) == 0)
-            at.property_list = true;
+        at.property_list =
+            at.property_list || (*text == '<' && (std::strncmp(text, "<plist", 6) == 0 ||
+                                                  std::strncmp(text, "<!DOCTYPE plist", 15) == 0));
+        return -1;
+    }
+}
+
+} // namespace
+
+int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
+                 strings_position *position) {
+    if (bufsize < 3)
+        return 0;
+    strings_position &at = *position;
+    // Most lines are blank, a comment or an entry that is not named, alone on
+    // a line that ends in LF or CR LF: those are taken here without a call,
+    // all others by read_line. A zero byte 16 bytes before the end of the text
+    // held, the byte there kept aside, stops every search here, which then
+    // tests no bound.
+    for (;;) {
+        if (at.comment == 0 && !at.skipping && at.line_size != 0 && at.end - at.next > 16) {
+            size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
+            char *line = buffer + at.next, *stop = buffer + at.end - 16, kept = *stop;
+            *stop = '\0';
+            pair found{};
+            for (char *p;; line = p + 1, at.line++) {
+                if (*(p = line) == '\n')
+                    continue;
+                bool entry = *p == '"' && find_pair(p, nullptr, found);
+                if (entry) {
+                    p = found.rest;
+                } else if (p[0] == '/' && p[1] == '*') {
+                    p = first_of<'*', '*'>(p + 2, nullptr);
+                    p = p[0] == '*' && p[1] == '/' ? p + 2 : stop;
+                } else if (*p != '\r') {
+                    break;
+                }
+                if (*p == '\r' && p[1] == '\n')
+                    p++;
+                if (*p != '\n' || static_cast<size_t>(p - line) >= most)
+                    break;
+                if (entry) {
+                    *stop = kept;
+                    at.line++;
+                    at.next = static_cast<size_t>(p + 1 - buffer);
+                    take(at, line, found, id, str);
+                    if (found.key_escaped || found.value_escaped ||
+                        (at.passed != nullptr && (found.key_end == line + 1 ||
+                                                  may_be_refused(line + 1, found.value + 1,
+                                                                 found.key_end, found.value_end))))
+                        return finish(at, *id, *str, found.key_escaped, found.value_escaped);
+                    return 1;
+                }
+            }
+            *stop = kept;
+            at.next = static_cast<size_t>(line - buffer);
+        }
+        int got = read_line(strings, buffer, bufsize, id, str, at);
+        if (got >= 0)
+            return got;
     }
 }
