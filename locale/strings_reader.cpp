@@ -9,16 +9,19 @@
 
 namespace {
 
-// The unescaped double quote that closes the quoted text from p, or the end
-// of the line's text where that comes first; sets escaped where an escape
-// that PO lacks comes before it. A backslash steps over the byte after it.
-[[gnu::always_inline]] inline char *closing_quote(char *p, const char *end, bool &escaped) {
+// Moves p to the unescaped double quote that closes the quoted text from p,
+// or to the end of the line's text where that comes first, and tells which;
+// sets escaped where an escape that PO lacks comes before it. A backslash
+// steps over the byte after it.
+[[gnu::always_inline]] inline bool closing_quote(char *&p, const char *end, bool &escaped) {
     for (;;) {
         p = first_of<'"', '\\'>(p, end);
-        if (*p == '"' || (*p == '\\' && ends_text(p[1])))
-            return *p == '"' ? p : p + 1;
+        if (*p == '"')
+            return true;
+        if (*p == '\\' && ends_text(p[1]))
+            p++;
         if (ends_text(*p))
-            return p;
+            return false;
         escaped = escaped || (*p == '\\' && !po_escape(p[1]));
         p += *p == '\\' ? 2 : 1;
     }
@@ -26,10 +29,10 @@ namespace {
 
 // The quotes of a pair (the first that is null tells where the line fails to
 // hold one), where the line goes on past the value and a semicolon, and
-// whether the key and the value hold an escape PO lacks.
+// whether the key or the value holds an escape PO lacks.
 struct pair {
     char *key_end, *value, *value_end, *rest;
-    bool key_escaped, value_escaped;
+    bool escaped;
 };
 
 // The search for a pair is copied where lines are taken at once, but for
@@ -44,13 +47,16 @@ struct pair {
 // the line's text holds none.
 QUORVEL_COPIED bool find_pair(char *line, const char *end, pair &found) {
     found = pair{};
-    char *p = closing_quote(line + 1, end, found.key_escaped);
-    if (*p != '"')
+    char *p = line + 1;
+    if (!closing_quote(p, end, found.escaped))
         return false;
     // The first quote after the key opens the value; most often only blanks
     // and = come between.
     found.key_end = p++;
-    if (p[0] == ' ' && p[1] == '=' && p[2] == ' ' && p[3] == '"') {
+    uint32_t gap, most_often;
+    std::memcpy(&gap, p, 4);
+    std::memcpy(&most_often, " = \"", 4);
+    if (gap == most_often) {
         p += 3;
     } else {
         while (*p == ' ' || *p == '=' || *p == '\t')
@@ -60,11 +66,12 @@ QUORVEL_COPIED bool find_pair(char *line, const char *end, pair &found) {
     }
     if (*p != '"')
         return false;
-    found.value = p;
-    p = closing_quote(p + 1, end, found.value_escaped);
-    found.value_end = *p == '"' ? p : nullptr;
-    found.rest = *p == '"' ? p + 1 + (p[1] == ';') : nullptr;
-    return found.value_end != nullptr;
+    found.value = p++;
+    if (!closing_quote(p, end, found.escaped))
+        return false;
+    found.value_end = p;
+    found.rest = p + 1 + (p[1] == ';');
+    return true;
 }
 
 // The same where a pair is rare, so that the search is not copied there.
@@ -141,7 +148,7 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
                 continue;
             }
         } else if (*(p = first_of<'"', '/'>(p, end)) == '"') {
-            if (*(p = closing_quote(p + 1, end, escaped)) != '"')
+            if (!closing_quote(++p, end, escaped))
                 return p;
         } else if (*p == '/' && (p[1] == '*' || p[1] == '/')) {
             if (p[1] == '/')
@@ -221,19 +228,18 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
     at.ends[1] = found.value_end;
 }
 
-// Rewrites the texts taken that hold an escape PO lacks.
-void rewrite(strings_position &at, char *id, char *str, bool key_escaped, bool value_escaped) {
-    if (key_escaped)
+// Rewrites the texts taken, where one holds an escape PO lacks.
+void rewrite(strings_position &at, char *id, char *str, bool escaped) {
+    if (escaped) {
         at.ends[0] = po_text(id);
-    if (value_escaped)
         at.ends[1] = po_text(str);
+    }
 }
 
 // Rewrites the texts of the entry taken and names the pair, where either is
 // to be done; returns 1, for the entry.
-[[gnu::noinline]] int finish(strings_position &at, char *id, char *str, bool key_escaped,
-                             bool value_escaped) {
-    rewrite(at, id, str, key_escaped, value_escaped);
+[[gnu::noinline]] int finish(strings_position &at, char *id, char *str, bool escaped) {
+    rewrite(at, id, str, escaped);
     passed_over why;
     if (at.passed != nullptr && named(id, str, at.ends, why))
         at.passed(at.context, at.line, why, false);
@@ -284,7 +290,7 @@ void rewrite(strings_position &at, char *id, char *str, bool key_escaped, bool v
             at.comment = at.line;
         if (entry) {
             take(at, text, found, id, str);
-            rewrite(at, *id, *str, found.key_escaped, found.value_escaped);
+            rewrite(at, *id, *str, found.escaped);
         }
         if (tell && (how == line_end_kind::too_long ||
                      (entry ? named(*id, *str, at.ends, why)
@@ -340,11 +346,11 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                     at.line++;
                     at.next = static_cast<size_t>(p + 1 - buffer);
                     take(at, line, found, id, str);
-                    if (found.key_escaped || found.value_escaped ||
+                    if (found.escaped ||
                         (at.passed != nullptr && (found.key_end == line + 1 ||
                                                   may_be_refused(line + 1, found.value + 1,
                                                                  found.key_end, found.value_end))))
-                        return finish(at, *id, *str, found.key_escaped, found.value_escaped);
+                        return finish(at, *id, *str, found.escaped);
                     return 1;
                 }
             }
