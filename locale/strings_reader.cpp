@@ -246,10 +246,9 @@ void rewrite(strings_position &at, char *id, char *str, bool escaped) {
     return 1;
 }
 
-// Reads the next line as read_strings does: 1 where it holds an entry, 0 at
-// the end of the stream or on a read error, -1 otherwise.
-[[gnu::noinline]] int read_line(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
-                                strings_position &at) {
+// Reads as read_strings does, every line followed as the platform reads it.
+[[gnu::noinline]] int read_lines(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
+                                 strings_position &at) {
     size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
     bool tell = at.passed != nullptr;
     buffer[at.end] = '\0';
@@ -283,7 +282,7 @@ void rewrite(strings_position &at, char *id, char *str, bool escaped) {
                 at.comment = 0;
             if (tell && (how == line_end_kind::too_long || after))
                 at.passed(at.context, at.line, after ? passed_over::after_comment : why, cut);
-            return -1;
+            continue;
         }
         // On a line too long, the part not read could close the comment.
         if (open && how != line_end_kind::too_long)
@@ -303,7 +302,6 @@ void rewrite(strings_position &at, char *id, char *str, bool escaped) {
         at.property_list =
             at.property_list || (*text == '<' && (std::strncmp(text, "<plist", 6) == 0 ||
                                                   std::strncmp(text, "<!DOCTYPE plist", 15) == 0));
-        return -1;
     }
 }
 
@@ -316,49 +314,44 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
     strings_position &at = *position;
     // Most lines are blank, a comment or an entry that is not named, alone on
     // a line that ends in LF or CR LF: those are taken here without a call,
-    // all others by read_line. A zero byte 16 bytes before the end of the text
-    // held, the byte there kept aside, stops every search here, which then
-    // tests no bound.
-    for (;;) {
-        if (at.comment == 0 && !at.skipping && at.line_size != 0 && at.end - at.next > 16) {
-            size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
-            char *line = buffer + at.next, *stop = buffer + at.end - 16, kept = *stop;
-            *stop = '\0';
-            pair found{};
-            for (char *p;; line = p + 1, at.line++) {
-                if (*(p = line) == '\n')
-                    continue;
-                bool entry = *p == '"' && find_pair(p, nullptr, found);
-                if (entry) {
-                    p = found.rest;
-                } else if (p[0] == '/' && p[1] == '*') {
-                    p = first_of<'*', '*'>(p + 2, nullptr);
-                    p = p[0] == '*' && p[1] == '/' ? p + 2 : stop;
-                } else if (*p != '\r') {
-                    break;
-                }
-                if (*p == '\r' && p[1] == '\n')
-                    p++;
-                if (*p != '\n' || static_cast<size_t>(p - line) >= most)
-                    break;
-                if (entry) {
-                    *stop = kept;
-                    at.line++;
-                    at.next = static_cast<size_t>(p + 1 - buffer);
-                    take(at, line, found, id, str);
-                    if (found.escaped ||
-                        (at.passed != nullptr && (found.key_end == line + 1 ||
-                                                  may_be_refused(line + 1, found.value + 1,
-                                                                 found.key_end, found.value_end))))
-                        return finish(at, *id, *str, found.escaped);
-                    return 1;
-                }
+    // all others by read_lines, up to the next entry. A zero byte 16 bytes before the end of the
+    // text held, the byte there kept aside, stops every search here, which then tests no bound.
+    if (at.comment == 0 && !at.skipping && at.line_size != 0 && at.end - at.next > 16) {
+        size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
+        char *line = buffer + at.next, *stop = buffer + at.end - 16, kept = *stop;
+        *stop = '\0';
+        pair found{};
+        for (char *p;; line = p + 1, at.line++) {
+            if (*(p = line) == '\n')
+                continue;
+            bool entry = *p == '"' && find_pair(p, nullptr, found);
+            if (entry) {
+                p = found.rest;
+            } else if (p[0] == '/' && p[1] == '*') {
+                p = first_of<'*', '*'>(p + 2, nullptr);
+                p = p[0] == '*' && p[1] == '/' ? p + 2 : stop;
+            } else if (*p != '\r') {
+                break;
             }
-            *stop = kept;
-            at.next = static_cast<size_t>(line - buffer);
+            if (*p == '\r' && p[1] == '\n')
+                p++;
+            if (*p != '\n' || static_cast<size_t>(p - line) >= most)
+                break;
+            if (entry) {
+                *stop = kept;
+                at.line++;
+                at.next = static_cast<size_t>(p + 1 - buffer);
+                take(at, line, found, id, str);
+                if (found.escaped ||
+                    (at.passed != nullptr &&
+                     (found.key_end == line + 1 ||
+                      may_be_refused(line + 1, found.value + 1, found.key_end, found.value_end))))
+                    return finish(at, *id, *str, found.escaped);
+                return 1;
+            }
         }
-        int got = read_line(strings, buffer, bufsize, id, str, at);
-        if (got >= 0)
-            return got;
+        *stop = kept;
+        at.next = static_cast<size_t>(line - buffer);
     }
+    return read_lines(strings, buffer, bufsize, id, str, at);
 }

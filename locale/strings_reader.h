@@ -9,7 +9,7 @@
 // gives, so that fortified calls on it are checked against that size.
 #if defined(__has_attribute)
 #if __has_attribute(access)
-#define QUORVEL_BUFFER(buffer, size) __attribute__((access(write_only, buffer, size)))
+#define QUORVEL_BUFFER(buffer, size) __attribute__((access(read_write, buffer, size)))
 #endif
 #endif
 #ifndef QUORVEL_BUFFER
