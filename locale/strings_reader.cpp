@@ -218,6 +218,14 @@ enum class line_end_kind { whole, cut, too_long };
     return true;
 }
 
+// The LF that ends the line from line, where its text ends at p before an
+// LF or CR LF and it is shorter than most; null otherwise.
+[[gnu::always_inline]] inline char *line_ends(char *p, const char *line, size_t most) {
+    if (*p == '\r' && p[1] == '\n')
+        p++;
+    return *p == '\n' && static_cast<size_t>(p - line) < most ? p : nullptr;
+}
+
 // Ends the key and the value found on text with zero bytes and sets id and
 // str to them.
 void take(strings_position &at, char *text, const pair &found, char **id, char **str) {
@@ -320,24 +328,13 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
         size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
         char *line = buffer + at.next, *stop = buffer + at.end - 16, kept = *stop;
         *stop = '\0';
-        pair found{};
         for (char *p;; line = p + 1, at.line++) {
+            pair found;
             if (*(p = line) == '\n')
                 continue;
-            bool entry = *p == '"' && find_pair(p, nullptr, found);
-            if (entry) {
-                p = found.rest;
-            } else if (p[0] == '/' && p[1] == '*') {
-                p = first_of<'*', '*'>(p + 2, nullptr);
-                p = p[0] == '*' && p[1] == '/' ? p + 2 : stop;
-            } else if (*p != '\r') {
-                break;
-            }
-            if (*p == '\r' && p[1] == '\n')
-                p++;
-            if (*p != '\n' || static_cast<size_t>(p - line) >= most)
-                break;
-            if (entry) {
+            if (*p == '"' && find_pair(p, nullptr, found)) {
+                if ((p = line_ends(found.rest, line, most)) == nullptr)
+                    break;
                 *stop = kept;
                 at.line++;
                 at.next = static_cast<size_t>(p + 1 - buffer);
@@ -349,6 +346,14 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                     return finish(at, *id, *str, found.escaped);
                 return 1;
             }
+            if (p[0] == '/' && p[1] == '*') {
+                p = first_of<'*', '*'>(p + 2, nullptr);
+                p = p[0] == '*' && p[1] == '/' ? p + 2 : stop;
+            } else if (*p != '\r') {
+                break;
+            }
+            if ((p = line_ends(p, line, most)) == nullptr)
+                break;
         }
         *stop = kept;
         at.next = static_cast<size_t>(line - buffer);
