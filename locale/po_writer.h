@@ -3,7 +3,6 @@
 #define QUORVEL_PO_WRITER_H
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <sys/types.h>
@@ -65,12 +64,22 @@ inline void write_po(po_stream &po, const char *what, const char *s) {
 }
 
 // Whether a PO file reads the escape of c, the byte after a backslash, as a
-// strings file does: \" \\ \n \t \r \a \b \f \v and octal; a bit for each
-// such byte, from 0 to 63 and from 64 to 127, tells it without a call.
-[[gnu::always_inline]] inline bool po_escape(char c) {
-    const uint64_t low = 0x00ff000400000000u, high = 0x0054404610000000u;
-    unsigned u = static_cast<unsigned char>(c);
-    return u < 128 && (((u < 64 ? low : high) >> (u & 63)) & 1) != 0;
+// strings file does: \" \\ \n \t \r \a \b \f \v and octal.
+inline bool po_escape(char c) {
+    switch (c) {
+    case '"':
+    case '\\':
+    case 'n':
+    case 't':
+    case 'r':
+    case 'a':
+    case 'b':
+    case 'f':
+    case 'v':
+        return true;
+    default:
+        return c >= '0' && c <= '7';
+    }
 }
 
 // Makes a key or value of a strings file PO text, in place: the escapes that

@@ -11,8 +11,9 @@ namespace {
 
 // Moves p to the unescaped double quote that closes the quoted text from p,
 // or to the end of the line's text where that comes first, and tells which;
-// sets escaped where an escape that PO lacks comes before it. A backslash
-// steps over the byte after it.
+// sets escaped where an escape other than \" \\ \n (the most common, which a
+// PO file reads alike) comes before it. A backslash steps over the byte after
+// it.
 [[gnu::always_inline]] inline bool closing_quote(char *&p, const char *end, bool &escaped) {
     for (;;) {
         p = first_of<'"', '\\'>(p, end);
@@ -22,14 +23,14 @@ namespace {
             p++;
         if (ends_text(*p))
             return false;
-        escaped = escaped || (*p == '\\' && !po_escape(p[1]));
+        escaped = escaped || (*p == '\\' && p[1] != '"' && p[1] != '\\' && p[1] != 'n');
         p += *p == '\\' ? 2 : 1;
     }
 }
 
 // The quotes of a pair (the first that is null tells where the line fails to
 // hold one), where the line goes on past the value and a semicolon, and
-// whether the key or the value holds an escape PO lacks.
+// whether the key or the value may hold an escape PO lacks.
 struct pair {
     char *key_end, *value, *value_end, *rest;
     bool escaped;
@@ -92,14 +93,9 @@ char *skip_blanks(char *p) {
     return p;
 }
 
-// Whether the next line held begins with =, after blanks (the zero byte
-// after the text held stops the blanks).
-bool split(char *buffer, const strings_position &at) {
-    return *skip_blanks(buffer + at.next) == '=';
-}
-
 // Tells whether a line without an entry looks meant to hold one, and why it
-// holds none; a value missing where the next line held begins with = is on it.
+// holds none; a value missing where the next line held begins with =, after
+// blanks, is on it (the zero byte after the text held stops the blanks).
 [[gnu::noinline]] bool looks_meant(char *line, char *buffer, const strings_position &at,
                                    passed_over &why) {
     char *start = skip_blanks(line);
@@ -112,7 +108,8 @@ bool split(char *buffer, const strings_position &at) {
         }
         why = found.key_end == nullptr ? passed_over::key_not_closed
               : found.value == nullptr
-                  ? (split(buffer, at) ? passed_over::value_on_next_line : passed_over::no_value)
+                  ? (*skip_blanks(buffer + at.next) == '=' ? passed_over::value_on_next_line
+                                                           : passed_over::no_value)
                   : passed_over::value_not_closed;
         return start == line;
     }
@@ -236,21 +233,17 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
     at.ends[1] = found.value_end;
 }
 
-// Rewrites the texts taken, where one holds an escape PO lacks.
-void rewrite(strings_position &at, char *id, char *str, bool escaped) {
+// Rewrites the texts of the entry taken where one may hold an escape PO lacks,
+// and names the pair where tell is set and it is to be named; returns 1.
+[[gnu::noinline]] int finish(strings_position &at, char *id, char *str, bool escaped, bool tell,
+                             bool cut) {
     if (escaped) {
         at.ends[0] = po_text(id);
         at.ends[1] = po_text(str);
     }
-}
-
-// Rewrites the texts of the entry taken and names the pair, where either is
-// to be done; returns 1, for the entry.
-[[gnu::noinline]] int finish(strings_position &at, char *id, char *str, bool escaped) {
-    rewrite(at, id, str, escaped);
     passed_over why;
-    if (at.passed != nullptr && named(id, str, at.ends, why))
-        at.passed(at.context, at.line, why, false);
+    if (tell && named(id, str, at.ends, why))
+        at.passed(at.context, at.line, why, cut);
     return 1;
 }
 
@@ -295,17 +288,15 @@ void rewrite(strings_position &at, char *id, char *str, bool escaped) {
         // On a line too long, the part not read could close the comment.
         if (open && how != line_end_kind::too_long)
             at.comment = at.line;
+        if (tell && (how == line_end_kind::too_long ||
+                     (!entry && (looks_meant(text, buffer, at, why) ||
+                                 (after && (why = passed_over::after_comment, true))))))
+            at.passed(at.context, at.line, why, cut);
         if (entry) {
             take(at, text, found, id, str);
-            rewrite(at, *id, *str, found.escaped);
+            return finish(at, *id, *str, found.escaped, tell && how != line_end_kind::too_long,
+                          cut);
         }
-        if (tell && (how == line_end_kind::too_long ||
-                     (entry ? named(*id, *str, at.ends, why)
-                            : looks_meant(text, buffer, at, why) ||
-                                  (after && (why = passed_over::after_comment, true)))))
-            at.passed(at.context, at.line, why, cut);
-        if (entry)
-            return 1;
         // An XML property list is the other form that the platform reads.
         at.property_list =
             at.property_list || (*text == '<' && (std::strncmp(text, "<plist", 6) == 0 ||
@@ -343,7 +334,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                     (at.passed != nullptr &&
                      (found.key_end == line + 1 ||
                       may_be_refused(line + 1, found.value + 1, found.key_end, found.value_end))))
-                    return finish(at, *id, *str, found.escaped);
+                    return finish(at, *id, *str, found.escaped, at.passed != nullptr, false);
                 return 1;
             }
             if (p[0] == '/' && p[1] == '*') {
