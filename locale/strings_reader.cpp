@@ -11,20 +11,17 @@ namespace {
 
 // Moves p to the unescaped double quote that closes the quoted text from p,
 // or to the end of the line's text where that comes first, and tells which;
-// sets escaped where an escape other than \" \\ \n (the most common, which a
-// PO file reads alike) comes before it. A backslash steps over the byte after
-// it.
+// a backslash steps over the byte after it. Sets escaped where an escape
+// other than \" \\ \n (the most common, which PO reads alike) comes first.
 [[gnu::always_inline]] inline bool closing_quote(char *&p, const char *end, bool &escaped) {
-    for (;;) {
+    for (;; p++) {
         p = first_of<'"', '\\'>(p, end);
         if (*p == '"')
             return true;
-        if (*p == '\\' && ends_text(p[1]))
-            p++;
-        if (ends_text(*p))
+        if (*p == '\\' && !ends_text(*++p))
+            escaped = escaped || (*p != '"' && *p != '\\' && *p != 'n');
+        else if (ends_text(*p))
             return false;
-        escaped = escaped || (*p == '\\' && p[1] != '"' && p[1] != '\\' && p[1] != 'n');
-        p += *p == '\\' ? 2 : 1;
     }
 }
 
@@ -36,26 +33,26 @@ struct pair {
     bool escaped;
 };
 
-// The search for a pair is copied where lines are taken at once, but for
-// clang, whose builds are made for size and whose copy is larger.
-#if defined(__clang__)
-#define QUORVEL_COPIED [[gnu::noinline]]
-#else
-#define QUORVEL_COPIED [[gnu::always_inline]] inline
-#endif
-
 // Finds the pair whose key opens at line, without changing it; false when
-// the line's text holds none.
-QUORVEL_COPIED bool find_pair(char *line, const char *end, pair &found) {
+// the line's text holds none. The search is copied where lines are taken at
+// once, but for clang, whose builds are made for size and whose copy is larger.
+#if defined(__clang__)
+[[gnu::noinline]]
+#else
+[[gnu::always_inline]] inline
+#endif
+bool find_pair(char *line, const char *end, pair &found) {
     found = pair{};
     char *p = line + 1;
     if (!closing_quote(p, end, found.escaped))
         return false;
-    // The first quote after the key opens the value; most often only blanks
-    // and = come between.
+    // The first quote after the key opens the value; most often " = " comes
+    // between, read as one word where the search has no bound (the text then
+    // goes on past it, where elsewhere it may end before).
     found.key_end = p++;
-    uint32_t gap, most_often;
-    std::memcpy(&gap, p, 4);
+    uint32_t gap = 0, most_often;
+    if (end == nullptr)
+        std::memcpy(&gap, p, 4);
     std::memcpy(&most_often, " = \"", 4);
     if (gap == most_often) {
         p += 3;
@@ -116,13 +113,8 @@ char *skip_blanks(char *p) {
     char *p = start;
     while (is_word(*p))
         p++;
-    if (p == start)
-        return false;
-    p = skip_blanks(p);
-    if (*p++ != '=')
-        return false;
     why = passed_over::unquoted_key;
-    return *skip_blanks(p) == '"';
+    return p != start && *(p = skip_blanks(p)) == '=' && *skip_blanks(p + 1) == '"';
 }
 
 // Follows the line's text from p, inside a comment where open is set, as the
@@ -159,26 +151,6 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
     }
 }
 
-// Where the line that goes on at p ends: at its LF or CR, or at end.
-char *line_end(char *p, const char *end) {
-    while (*(p = first_of<'\r', '\r'>(p, end)) != '\n' && *p != '\r' && p != end)
-        p++;
-    return p;
-}
-
-// Moves the text held to the front of buffer, reads what fits after it and
-// ends it with a zero byte.
-QUORVEL_BUFFER(2, 3)
-void refill(FILE *strings, char *buffer, size_t bufsize, strings_position &at) {
-    size_t held = at.end - at.next;
-    std::memmove(buffer, buffer + at.next, held);
-    at.next = 0;
-    size_t got = std::fread(buffer + held, 1, bufsize - 1 - held, strings);
-    at.end = held + got;
-    buffer[at.end] = '\0';
-    at.ended = got == 0;
-}
-
 // How the line taken ends: at its line end, where the stream ended, or past
 // line_size, the rest of it passed over.
 enum class line_end_kind { whole, cut, too_long };
@@ -187,14 +159,24 @@ enum class line_end_kind { whole, cut, too_long };
 // ends, and sets how. False where it is to be scanned again: more was read
 // (its end is not held, or is a CR that ends what was read and that an LF
 // may follow), its text was cut at line_size, or the rest was passed over.
-[[gnu::noinline]] bool settle(FILE *strings, char *buffer, size_t bufsize, strings_position &at,
-                              size_t most, char *read_to, line_end_kind &how) {
-    char *line = buffer + at.next, *end = buffer + at.end, *stop_at = line_end(read_to, end);
+[[gnu::noinline]] QUORVEL_BUFFER(2, 3) bool settle(FILE *strings, char *buffer, size_t bufsize,
+                                                   strings_position &at, size_t most, char *read_to,
+                                                   line_end_kind &how) {
+    // The line ends at its LF or CR, or at the end of the text held.
+    char *line = buffer + at.next, *end = buffer + at.end, *stop_at = read_to;
+    while (*(stop_at = first_of<'\r', '\r'>(stop_at, end)) != '\n' && *stop_at != '\r' &&
+           stop_at != end)
+        stop_at++;
     size_t held = at.end - at.next;
     bool cr_last = *stop_at == '\r' && stop_at + 1 == end && !at.ended;
     bool goes_on = stop_at == end || cr_last;
     if (goes_on && held <= most && !at.ended) {
-        refill(strings, buffer, bufsize, at);
+        // The text held moves to the front, and what fits after it is read.
+        std::memmove(buffer, line, held);
+        at.next = 0;
+        size_t got = std::fread(buffer + held, 1, bufsize - 1 - held, strings);
+        buffer[at.end = held + got] = '\0';
+        at.ended = got == 0;
         return false;
     }
     char *after = stop_at + (stop_at == end ? 0 : *stop_at == '\r' && stop_at[1] == '\n' ? 2 : 1);
@@ -260,19 +242,17 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
         // The line is followed as the platform reads it, from its start, or
         // past an entry at its start and a semicolon.
         bool open = at.comment != 0, after = false;
-        bool bom = !open && line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF';
-        char *text = bom ? line + 3 : line;
+        char *text = line + (!open && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0);
         pair found;
         bool entry = !open && *text == '"' && find_rare_pair(text, end, found);
         char *read_to = entry ? found.rest : text;
         if (!ends_text(*read_to))
             read_to = follow(read_to, end, open, after);
         line_end_kind how = line_end_kind::whole;
-        if (*read_to == '\n' && static_cast<size_t>(read_to - line) < most && !at.skipping) {
+        if (*read_to == '\n' && static_cast<size_t>(read_to - line) < most && !at.skipping)
             at.next = static_cast<size_t>(read_to + 1 - buffer);
-        } else if (!settle(strings, buffer, bufsize, at, most, read_to, how)) {
+        else if (!settle(strings, buffer, bufsize, at, most, read_to, how))
             continue;
-        }
         at.line++;
         bool cut = how == line_end_kind::cut;
         passed_over why = passed_over::too_long;
@@ -298,9 +278,8 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
                           cut);
         }
         // An XML property list is the other form that the platform reads.
-        at.property_list =
-            at.property_list || (*text == '<' && (std::strncmp(text, "<plist", 6) == 0 ||
-                                                  std::strncmp(text, "<!DOCTYPE plist", 15) == 0));
+        if (std::strncmp(text, "<plist", 6) == 0 || std::strncmp(text, "<!DOCTYPE plist", 15) == 0)
+            at.property_list = true;
     }
 }
 
@@ -311,10 +290,10 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
     if (bufsize < 3)
         return 0;
     strings_position &at = *position;
-    // Most lines are blank, a comment or an entry that is not named, alone on
-    // a line that ends in LF or CR LF: those are taken here without a call,
-    // all others by read_lines, up to the next entry. A zero byte 16 bytes before the end of the
-    // text held, the byte there kept aside, stops every search here, which then tests no bound.
+    // Most lines are blank, a comment or an entry not to be named, alone on a
+    // line ending in LF or CR LF: those are taken here, all others by read_lines
+    // up to the next entry. A zero byte 16 bytes before the end of the text held,
+    // the byte there kept aside, stops every search here, which tests no bound.
     if (at.comment == 0 && !at.skipping && at.line_size != 0 && at.end - at.next > 16) {
         size_t most = at.line_size < bufsize - 2 ? at.line_size : bufsize - 2;
         char *line = buffer + at.next, *stop = buffer + at.end - 16, kept = *stop;
@@ -332,8 +311,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                 take(at, line, found, id, str);
                 if (found.escaped ||
                     (at.passed != nullptr &&
-                     (found.key_end == line + 1 ||
-                      may_be_refused(line + 1, found.value + 1, found.key_end, found.value_end))))
+                     may_be_named(line + 1, found.value + 1, found.key_end, found.value_end)))
                     return finish(at, *id, *str, found.escaped, at.passed != nullptr, false);
                 return 1;
             }
