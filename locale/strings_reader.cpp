@@ -5,14 +5,14 @@
 #include "diagnostics.h"
 #include "po_writer.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
 
-// Moves p to the unescaped double quote that closes the quoted text from p,
-// or to the end of the line's text where that comes first, and tells which;
-// a backslash steps over the byte after it. Sets escaped where an escape
-// other than \" \\ \n (the most common, which PO reads alike) comes first.
+// Moves p to the unescaped quote that closes the quoted text from p, or to the line's
+// text's end where that comes first, and tells which; a backslash steps over the byte
+// after it. Sets escaped where an escape other than \" \\ \n (PO reads those alike) comes.
 [[gnu::always_inline]] inline bool closing_quote(char *&p, const char *end, bool &escaped) {
     for (;; p++) {
         p = first_of<'"', '\\'>(p, end);
@@ -34,21 +34,14 @@ struct pair {
 };
 
 // Finds the pair whose key opens at line, without changing it; false when
-// the line's text holds none. The search is copied where lines are taken at
-// once, but for clang, whose builds are made for size and whose copy is larger.
-#if defined(__clang__)
-[[gnu::noinline]]
-#else
-[[gnu::always_inline]] inline
-#endif
+// the line's text holds none.
 bool find_pair(char *line, const char *end, pair &found) {
     found = pair{};
     char *p = line + 1;
     if (!closing_quote(p, end, found.escaped))
         return false;
-    // The first quote after the key opens the value; most often " = " comes
-    // between, read as one word where the search has no bound (the text then
-    // goes on past it, where elsewhere it may end before).
+    // The first quote after the key opens the value; most often " = " comes between, read
+    // as one word where the search has no bound (the text then goes on past it).
     found.key_end = p++;
     uint32_t gap = 0, most_often;
     if (end == nullptr)
@@ -70,11 +63,6 @@ bool find_pair(char *line, const char *end, pair &found) {
     found.value_end = p;
     found.rest = p + 1 + (p[1] == ';');
     return true;
-}
-
-// The same where a pair is rare, so that the search is not copied there.
-[[gnu::noinline]] bool find_rare_pair(char *line, const char *end, pair &found) {
-    return find_pair(line, end, found);
 }
 
 // The bytes of a bare key: letters, digits and _ $ + / : . - (the range from
@@ -99,16 +87,14 @@ char *skip_blanks(char *p) {
     if (*start == '"') {
         // The line begins with a quote, or holds a whole entry after blanks.
         pair found;
-        if (find_rare_pair(start, buffer + at.end, found)) {
-            why = passed_over::indented;
-            return start != line;
-        }
-        why = found.key_end == nullptr ? passed_over::key_not_closed
+        bool whole = find_pair(start, buffer + at.end, found);
+        why = whole                      ? passed_over::indented
+              : found.key_end == nullptr ? passed_over::key_not_closed
               : found.value == nullptr
                   ? (*skip_blanks(buffer + at.next) == '=' ? passed_over::value_on_next_line
                                                            : passed_over::no_value)
                   : passed_over::value_not_closed;
-        return start == line;
+        return whole == (start != line);
     }
     char *p = start;
     while (is_word(*p))
@@ -129,11 +115,9 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
             p = first_of<'*', '*'>(p, end);
             if (*p == '*' && p[1] == '/') {
                 open = false;
-                if (ends_text(*(p += 2)))
-                    return p;
                 pair found;
-                char *q = skip_blanks(p);
-                entry = entry || (*q == '"' && find_rare_pair(q, end, found));
+                char *q = skip_blanks(p += 2);
+                entry = entry || (*q == '"' && find_pair(q, end, found));
                 continue;
             }
         } else if (*(p = first_of<'"', '/'>(p, end)) == '"') {
@@ -155,14 +139,13 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
 // line_size, the rest of it passed over.
 enum class line_end_kind { whole, cut, too_long };
 
-// Finds where the line at the front of the text held, read up to read_to,
-// ends, and sets how. False where it is to be scanned again: more was read
-// (its end is not held, or is a CR that ends what was read and that an LF
-// may follow), its text was cut at line_size, or the rest was passed over.
+// Finds where the line at the front of the text held, read up to read_to, ends (at its LF
+// or CR, or where the text held ends), and sets how. False where it is to be scanned again:
+// more was read after the text held, moved to the front (its end is not held, or is a CR
+// that ends what was read and an LF may follow), it was cut at line_size, or the rest skipped.
 [[gnu::noinline]] QUORVEL_BUFFER(2, 3) bool settle(FILE *strings, char *buffer, size_t bufsize,
                                                    strings_position &at, size_t most, char *read_to,
                                                    line_end_kind &how) {
-    // The line ends at its LF or CR, or at the end of the text held.
     char *line = buffer + at.next, *end = buffer + at.end, *stop_at = read_to;
     while (*(stop_at = first_of<'\r', '\r'>(stop_at, end)) != '\n' && *stop_at != '\r' &&
            stop_at != end)
@@ -171,7 +154,6 @@ enum class line_end_kind { whole, cut, too_long };
     bool cr_last = *stop_at == '\r' && stop_at + 1 == end && !at.ended;
     bool goes_on = stop_at == end || cr_last;
     if (goes_on && held <= most && !at.ended) {
-        // The text held moves to the front, and what fits after it is read.
         std::memmove(buffer, line, held);
         at.next = 0;
         size_t got = std::fread(buffer + held, 1, bufsize - 1 - held, strings);
@@ -205,8 +187,7 @@ enum class line_end_kind { whole, cut, too_long };
     return *p == '\n' && static_cast<size_t>(p - line) < most ? p : nullptr;
 }
 
-// Ends the key and the value found on text with zero bytes and sets id and
-// str to them.
+// Ends the key and the value found on text with zero bytes and sets id and str to them.
 void take(strings_position &at, char *text, const pair &found, char **id, char **str) {
     *found.key_end = *found.value_end = '\0';
     *id = text + 1;
@@ -244,7 +225,7 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
         bool open = at.comment != 0, after = false;
         char *text = line + (!open && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0);
         pair found;
-        bool entry = !open && *text == '"' && find_rare_pair(text, end, found);
+        bool entry = !open && *text == '"' && find_pair(text, end, found);
         char *read_to = entry ? found.rest : text;
         if (!ends_text(*read_to))
             read_to = follow(read_to, end, open, after);
@@ -285,6 +266,10 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
 
 } // namespace
 
+// What read_strings calls is copied in (not read_lines, finish), but for clang's builds, for size.
+#if !defined(__clang__)
+[[gnu::flatten]]
+#endif
 int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
                  strings_position *position) {
     if (bufsize < 3)
