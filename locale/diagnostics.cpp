@@ -1,5 +1,5 @@
 // Diagnostics: the lines of a strings file that the reader passed over, and
-// the pairs that msgfmt would refuse.
+// the pairs written fuzzy since msgfmt would refuse them.
 #include "diagnostics.h"
 
 #include "message.h"
@@ -28,13 +28,17 @@ const char *message(passed_over why) {
     case passed_over::after_comment:
         return "entry after a comment on its line: line passed over";
     case passed_over::key_begins_with_newline:
-        return "the key begins with a newline and the value does not: msgfmt refuses such a pair";
+        return "the key begins with a newline and the value does not: marked fuzzy, which msgfmt "
+               "leaves out";
     case passed_over::value_begins_with_newline:
-        return "the value begins with a newline and the key does not: msgfmt refuses such a pair";
+        return "the value begins with a newline and the key does not: marked fuzzy, which msgfmt "
+               "leaves out";
     case passed_over::key_ends_with_newline:
-        return "the key ends with a newline and the value does not: msgfmt refuses such a pair";
+        return "the key ends with a newline and the value does not: marked fuzzy, which msgfmt "
+               "leaves out";
     case passed_over::value_ends_with_newline:
-        return "the value ends with a newline and the key does not: msgfmt refuses such a pair";
+        return "the value ends with a newline and the key does not: marked fuzzy, which msgfmt "
+               "leaves out";
     case passed_over::comment_not_closed:
         return "comment not closed: every line after it passed over";
     case passed_over::empty_key:
@@ -45,31 +49,7 @@ const char *message(passed_over why) {
     return "line too long";
 }
 
-// Whether a PO text ends with the escape \n: an odd number of backslashes
-// stands before its last n.
-bool ends_with_newline(const char *s, const char *end) {
-    const char *p = end - 1;
-    if (p <= s || *p != 'n')
-        return false;
-    while (p > s && p[-1] == '\\')
-        p--;
-    return (end - 1 - p) % 2 == 1;
-}
-
 } // namespace
-
-bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2], passed_over &why) {
-    if (*id == '\0' || *str == '\0')
-        return false;
-    bool key_begins = id[0] == '\\' && id[1] == 'n', value_begins = str[0] == '\\' && str[1] == 'n';
-    bool key_ends = ends_with_newline(id, ends[0]), value_ends = ends_with_newline(str, ends[1]);
-    if (key_begins != value_begins)
-        why = key_begins ? passed_over::key_begins_with_newline
-                         : passed_over::value_begins_with_newline;
-    else if (key_ends != value_ends)
-        why = key_ends ? passed_over::key_ends_with_newline : passed_over::value_ends_with_newline;
-    return key_begins != value_begins || key_ends != value_ends;
-}
 
 strings_position diagnostics::position() {
     strings_position position;

@@ -1,36 +1,12 @@
 // Diagnostics: the lines of a strings file that the reader passed over, and
-// the pairs that msgfmt would refuse, told on standard error in the form of
-// compilers and gettext's tools.
+// the pairs written fuzzy since msgfmt would refuse them, told on standard
+// error in the form of compilers and gettext's tools.
 #ifndef QUORVEL_DIAGNOSTICS_H
 #define QUORVEL_DIAGNOSTICS_H
 
 #include "strings_reader.h"
 
 #include <cstddef>
-
-// Tells whether msgfmt refuses a pair of PO texts, each up to its end in ends,
-// as it does one whose key and value differ in a leading or trailing newline,
-// and why; not where either is empty.
-bool refused_by_msgfmt(const char *id, const char *str, char *const (&ends)[2], passed_over &why);
-
-// Whether a pair of texts, each up to its end, may be named: an empty key, or
-// a pair that msgfmt may refuse. Most pairs are told apart by their first and
-// last two bytes (before a text of one byte lies its opening quote).
-[[gnu::always_inline]] inline bool may_be_named(const char *id, const char *str, const char *id_end,
-                                                const char *str_end) {
-    return id == id_end || id[0] == '\\' || str[0] == '\\' ||
-           (id_end[-1] == 'n' && id_end[-2] == '\\') || (str_end[-1] == 'n' && str_end[-2] == '\\');
-}
-
-// Whether a pair is named, and why: an empty key, gettext's header, or a pair
-// that msgfmt refuses.
-[[gnu::always_inline]] inline bool named(const char *id, const char *str, char *const (&ends)[2],
-                                         passed_over &why) {
-    if (*id == '\0')
-        why = passed_over::empty_key;
-    return *id == '\0' ||
-           (may_be_named(id, str, ends[0], ends[1]) && refused_by_msgfmt(id, str, ends, why));
-}
 
 // Tells "PATH:LINE: message" for each line passed over, at most 100 in a
 // run, and at the end how many more there were. They are warnings only: one

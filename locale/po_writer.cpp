@@ -78,7 +78,31 @@ const char *rewrite(const char *p, char *out, size_t &size) {
     return next;
 }
 
+// Whether a PO text ends with the escape \n: an odd number of backslashes
+// stands before its last n.
+bool ends_with_newline(const char *s, const char *end) {
+    const char *p = end - 1;
+    if (p <= s || *p != 'n')
+        return false;
+    while (p > s && p[-1] == '\\')
+        p--;
+    return (end - 1 - p) % 2 == 1;
+}
+
 } // namespace
+
+newline_mismatch refused_by_msgfmt(const char *id, const char *id_end, const char *str,
+                                   const char *str_end) {
+    if (*id == '\0' || *str == '\0')
+        return newline_mismatch::none;
+    bool key_begins = id[0] == '\\' && id[1] == 'n', value_begins = str[0] == '\\' && str[1] == 'n';
+    if (key_begins != value_begins)
+        return key_begins ? newline_mismatch::key_begins : newline_mismatch::value_begins;
+    bool key_ends = ends_with_newline(id, id_end), value_ends = ends_with_newline(str, str_end);
+    if (key_ends != value_ends)
+        return key_ends ? newline_mismatch::key_ends : newline_mismatch::value_ends;
+    return newline_mismatch::none;
+}
 
 char *po_text(char *s) {
     char *end = s + std::strlen(s), *out = const_cast<char *>(foreign_escape(s, end));
@@ -181,6 +205,13 @@ int po_stream::flush() {
         error_ = errno != 0 ? errno : EIO;
     end_ = block_;
     return error_;
+}
+
+void po_stream::add(const char *text, size_t size) {
+    if (size > static_cast<size_t>(block_ + sizeof block_ - end_))
+        flush();
+    std::memcpy(end_, text, size);
+    end_ += size;
 }
 
 bool po_stream::make_room(const char *what, const char *s, size_t size) {

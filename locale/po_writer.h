@@ -22,6 +22,8 @@ class po_stream {
     // where lines are held: one closed since the last flush is not.
     int flush();
     bool failed() const { return error_ != 0; }
+    // Puts text of size bytes, at most the block's, in the block as it is.
+    void add(const char *text, size_t size);
     // Puts a PO line together in the block: see write_po.
     [[gnu::always_inline]] void add_line(const char *what, size_t what_size, const char *s,
                                          size_t size) {
@@ -61,6 +63,39 @@ class po_stream {
 }
 inline void write_po(po_stream &po, const char *what, const char *s) {
     write_po(po, what, s, std::strlen(s));
+}
+
+// Writes the flag line that marks the entry after it fuzzy: msgfmt leaves
+// such an entry out of the catalogue it compiles, and PO editors show it as
+// needing a translator's look.
+inline void write_fuzzy(po_stream &po) {
+    po.add("#, fuzzy\n", 9);
+}
+
+// How a pair's key and value, both non-empty, differ in a leading or else a
+// trailing escape \n: msgfmt refuses the whole catalogue for one such pair,
+// but leaves it out, and compiles the rest, where the pair is fuzzy.
+enum class newline_mismatch : unsigned char {
+    none,
+    key_begins,
+    value_begins,
+    key_ends,
+    value_ends
+};
+
+// Tells how msgfmt finds a pair of PO texts, each up to the zero byte at its
+// end, at odds in their newlines.
+newline_mismatch refused_by_msgfmt(const char *id, const char *id_end, const char *str,
+                                   const char *str_end);
+
+// Whether msgfmt may refuse a pair of texts, each up to its end, or gettext
+// take it for the catalogue's header (an empty key). Most pairs are told
+// apart by their first and last two bytes (before a text of one byte lies its
+// opening quote).
+[[gnu::always_inline]] inline bool may_need_a_look(const char *id, const char *id_end,
+                                                   const char *str, const char *str_end) {
+    return id == id_end || id[0] == '\\' || str[0] == '\\' ||
+           (id_end[-1] == 'n' && id_end[-2] == '\\') || (str_end[-1] == 'n' && str_end[-2] == '\\');
 }
 
 // Whether a PO file reads the escape of c, the byte after a backslash, as a

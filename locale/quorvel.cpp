@@ -2,7 +2,8 @@
 //
 // The system's iconv turns the strings file, UTF-16 or UTF-8, into UTF-8
 // text; every line of it that holds a "key" = "value" pair becomes a msgid
-// and a msgstr line of the PO file, in the order of the strings file.
+// and a msgstr line of the PO file, in the order of the strings file, after
+// a fuzzy flag where msgfmt would refuse the pair.
 #include "converter.h"
 #include "diagnostics.h"
 #include "interrupt.h"
@@ -124,6 +125,9 @@ int main(int argc, char *argv[]) {
     strings_position position = passed_over.position();
     po_stream lines(po.stream());
     while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str, &position)) {
+        // A pair that msgfmt would refuse, and with it the whole catalogue.
+        if (position.fuzzy != newline_mismatch::none)
+            write_fuzzy(lines);
         write_po(lines, "msgid", id, static_cast<size_t>(position.ends[0] - id));
         write_po(lines, "msgstr", str, static_cast<size_t>(position.ends[1] - str));
         if (lines.failed())

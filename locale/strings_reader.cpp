@@ -2,7 +2,6 @@
 #include "strings_reader.h"
 
 #include "byte_search.h"
-#include "diagnostics.h"
 #include "po_writer.h"
 
 #include <cstdint>
@@ -187,9 +186,11 @@ enum class line_end_kind { whole, cut, too_long };
     return *p == '\n' && static_cast<size_t>(p - line) < most ? p : nullptr;
 }
 
-// Ends the key and the value found on text with zero bytes and sets id and str to them.
+// Ends the key and the value found on text with zero bytes and sets id and str to them;
+// the pair is as msgfmt takes it until finish finds otherwise.
 void take(strings_position &at, char *text, const pair &found, char **id, char **str) {
     *found.key_end = *found.value_end = '\0';
+    at.fuzzy = newline_mismatch::none;
     *id = text + 1;
     *str = found.value + 1;
     at.ends[0] = found.key_end;
@@ -197,16 +198,18 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
 }
 
 // Rewrites the texts of the entry taken where one may hold an escape PO lacks,
-// and names the pair where tell is set and it is to be named; returns 1.
+// judges whether msgfmt would refuse the pair, and names it where tell is set
+// and it is refused or an empty key; returns 1.
 [[gnu::noinline]] int finish(strings_position &at, char *id, char *str, bool escaped, bool tell,
                              bool cut) {
     if (escaped) {
         at.ends[0] = po_text(id);
         at.ends[1] = po_text(str);
     }
-    passed_over why;
-    if (tell && named(id, str, at.ends, why))
-        at.passed(at.context, at.line, why, cut);
+    at.fuzzy = refused_by_msgfmt(id, at.ends[0], str, at.ends[1]);
+    if (tell && (*id == '\0' || at.fuzzy != newline_mismatch::none))
+        at.passed(at.context, at.line, *id == '\0' ? passed_over::empty_key : finding(at.fuzzy),
+                  cut);
     return 1;
 }
 
@@ -295,8 +298,7 @@ int read_strings(FILE *strings, char *buffer, size_t bufsize, char **id, char **
                 at.next = static_cast<size_t>(p + 1 - buffer);
                 take(at, line, found, id, str);
                 if (found.escaped ||
-                    (at.passed != nullptr &&
-                     may_be_named(line + 1, found.value + 1, found.key_end, found.value_end)))
+                    may_need_a_look(line + 1, found.key_end, found.value + 1, found.value_end))
                     return finish(at, *id, *str, found.escaped, at.passed != nullptr, false);
                 return 1;
             }

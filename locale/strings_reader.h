@@ -2,6 +2,8 @@
 #ifndef QUORVEL_STRINGS_READER_H
 #define QUORVEL_STRINGS_READER_H
 
+#include "po_writer.h"
+
 #include <cstddef>
 #include <cstdio>
 
@@ -21,7 +23,8 @@ const size_t longest_line = 8191;
 
 // Why a line that looks as if it was meant to hold an entry yields none; or,
 // from key_begins_with_newline on, why the pair it yields is named, which is
-// kept: msgfmt refuses it, or gettext takes it for the header.
+// kept: msgfmt would refuse it, so it is written fuzzy (in the order of
+// newline_mismatch), or gettext takes it for the header.
 enum class passed_over {
     key_not_closed,            // begins with a quote, but the key does not end on the line
     no_value,                  // a key, but no quote opens a value after it
@@ -39,6 +42,17 @@ enum class passed_over {
     empty_key,                 // "" = "value": msgid "" is the catalogue's header
 };
 
+// The finding for a pair that msgfmt would refuse.
+inline passed_over finding(newline_mismatch how) {
+    return static_cast<passed_over>(static_cast<int>(passed_over::key_begins_with_newline) - 1 +
+                                    static_cast<int>(how));
+}
+static_assert(static_cast<int>(passed_over::value_ends_with_newline) -
+                      static_cast<int>(passed_over::key_begins_with_newline) ==
+                  static_cast<int>(newline_mismatch::value_ends) -
+                      static_cast<int>(newline_mismatch::key_begins),
+              "passed_over holds newline_mismatch's cases in its order");
+
 // The reader's place in the text, and whom it tells of passed-over lines.
 // A line is cut when the stream ended in it, before its line end: it may be
 // whole, or the converter may have failed in the middle of it.
@@ -49,6 +63,8 @@ struct strings_position {
     bool property_list = false; // a line that opens an XML property list was read
     long long comment = 0;      // the line that opened a /* comment still open; 0: none
     char *ends[2] = {};         // the zero bytes that end the last entry's id and str
+    // Where msgfmt would refuse the last entry, how: it is then written fuzzy.
+    newline_mismatch fuzzy = newline_mismatch::none;
     size_t line_size = longest_line;
     // The text read and not yet taken lies in the buffer from next to end.
     size_t next = 0, end = 0;
@@ -64,7 +80,8 @@ struct strings_position {
 // zero byte in it ends its text. The closing quotes are overwritten with zero
 // bytes; id and str are set to the key and the value inside buffer, valid
 // until the next call, each made PO text (po_text): its escapes kept where a
-// PO file reads them alike. A line longer than position->line_size bytes,
+// PO file reads them alike; position->fuzzy tells whether msgfmt would refuse
+// the pair. A line longer than position->line_size bytes,
 // its line end included, is scanned in its first line_size bytes only (the
 // buffer must be larger by two at least); the rest of it is passed over.
 // Returns nonzero for an entry, zero at the end of the stream or on a read

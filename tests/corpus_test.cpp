@@ -42,18 +42,22 @@ std::vector<unsigned> units(const std::string &bytes) {
 // What a run on the text must give: the number of entries, and the
 // diagnostics for lines passed over ("LINE: message").
 struct expected_run {
-    long entries = 0;
+    long entries = 0, fuzzy = 0;
     std::vector<std::string> notes;
 };
 
 // Reads the text by the rules of the format: a line holds an entry when a
 // quote comes first, the key runs up to an unescaped quote, any gap, the value
-// likewise; its text ends at its newline or at a zero. Lines passed over are
-// told of when they begin with a quote, hold a whole entry after blanks, or
-// have a bare word for a key.
+// likewise; its text ends at its newline or at a zero. A line that begins
+// inside a /* */ comment holds no entry. Lines passed over are told of when
+// they begin with a quote, hold a whole entry after blanks or after a comment,
+// or have a bare word for a key; so are pairs that msgfmt would refuse, which
+// are written fuzzy, an empty key, and a comment left open.
 expected_run read_as_the_tool_should(const std::vector<unsigned> &text) {
     expected_run run;
     size_t i = 0, n = text.size();
+    bool open = false;
+    long opened = 0;
     for (long line = 1; i < n; line++) {
         size_t stop = i;
         while (stop < n && text[stop] != '\n' && text[stop] != '\r' && text[stop] != 0)
@@ -101,38 +105,75 @@ expected_run read_as_the_tool_should(const std::vector<unsigned> &text) {
             return (c < 128 && std::isalnum(static_cast<int>(c))) ||
                    std::string("_$+/:.-").find(static_cast<char>(c)) != std::string::npos;
         };
+        // Follows the line from p for comments; true where a whole entry
+        // follows the end of one.
+        auto follow = [&](size_t p) {
+            bool after = false;
+            const char *ignored;
+            for (; p < stop; p++) {
+                bool two = p + 1 < stop;
+                if (open && text[p] == '*' && two && text[p + 1] == '/') {
+                    open = false;
+                    size_t q = blanks(++p + 1);
+                    after = after || (q < stop && text[q] == '"' && pair(q, &ignored) == n);
+                } else if (!open && text[p] == '"') {
+                    p = closing(p + 1);
+                } else if (!open && text[p] == '/' && two && text[p + 1] == '/') {
+                    break;
+                } else if (!open && text[p] == '/' && two && text[p + 1] == '*') {
+                    open = true, opened = line, p++;
+                }
+            }
+            return after;
+        };
         const char *why = nullptr;
         size_t start = blanks(i);
-        if (i < stop && text[i] == '"') {
-            if (pair(i, &why) == n) {
-                run.entries++;
-                for (bool at_end : {false, true}) {
-                    bool key = newline(i + 1, key_end, at_end);
-                    if (key_end > i + 1 && value_end > value + 1 &&
-                        key != newline(value + 1, value_end, at_end)) {
-                        run.notes.push_back(
-                            std::to_string(line) + ": the " + (key ? "key" : "value") +
-                            (at_end ? " ends" : " begins") + " with a newline and the " +
-                            (key ? "value" : "key") + " does not: msgfmt refuses such a pair");
-                        break;
-                    }
+        std::string at = std::to_string(line) + ": ";
+        if (open) {
+            if (follow(i))
+                run.notes.push_back(at + "entry after a comment on its line");
+        } else if (i < stop && text[i] == '"' && pair(i, &why) == n) {
+            run.entries++;
+            if (key_end == i + 1)
+                run.notes.push_back(at + "empty key: gettext takes msgid \"\" for the "
+                                         "catalogue's header");
+            for (bool at_end : {false, true}) {
+                bool key = newline(i + 1, key_end, at_end);
+                if (key_end > i + 1 && value_end > value + 1 &&
+                    key != newline(value + 1, value_end, at_end)) {
+                    run.fuzzy++;
+                    run.notes.push_back(at + "the " + (key ? "key" : "value") +
+                                        (at_end ? " ends" : " begins") +
+                                        " with a newline and the " + (key ? "value" : "key") +
+                                        " does not: marked fuzzy, which msgfmt leaves out");
+                    break;
                 }
-            } else
-                run.notes.push_back(std::to_string(line) + ": " + why);
+            }
+            follow(value_end + 1);
+        } else if (why != nullptr) {
+            run.notes.push_back(at + why);
+            follow(i);
         } else if (start > i && start < stop && text[start] == '"' && pair(start, &why) == n) {
-            run.notes.push_back(std::to_string(line) + ": entry does not begin its line");
+            run.notes.push_back(at + "entry does not begin its line");
+            follow(i);
         } else {
             size_t p = start;
             while (p < stop && word(text[p]))
                 p++;
+            bool after = follow(i);
             if (p > start && (p = blanks(p)) < stop && text[p] == '=' &&
                 (p = blanks(p + 1)) < stop && text[p] == '"')
-                run.notes.push_back(std::to_string(line) + ": key not quoted");
+                run.notes.push_back(at + "key not quoted");
+            else if (after)
+                run.notes.push_back(at + "entry after a comment on its line");
         }
         while (stop < n && text[stop] != '\n' && text[stop] != '\r')
             stop++;
         i = stop + (stop + 1 < n && text[stop] == '\r' && text[stop + 1] == '\n' ? 2 : 1);
     }
+    if (open)
+        run.notes.push_back(std::to_string(opened) +
+                            ": comment not closed: every line after it passed over");
     return run;
 }
 
@@ -162,7 +203,13 @@ TEST(Corpus, EveryFileConvertsToTheEntriesItHolds) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, po + ": " + std::to_string(expected.entries) + " messages.\n");
         std::string text = read_file(po);
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * expected.entries);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
+                  2 * expected.entries + expected.fuzzy);
+        size_t flags = 0;
+        for (size_t at = text.find("#, fuzzy\nmsgid "); at != std::string::npos;
+             at = text.find("#, fuzzy\nmsgid ", at + 1))
+            flags++;
+        EXPECT_EQ(flags, static_cast<size_t>(expected.fuzzy));
         // Every escape left is one that PO reads as the strings file does.
         for (size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2))
             EXPECT_NE(std::strchr("\"\\ntrabfv01234567", text[at + 1]), nullptr)

@@ -178,14 +178,23 @@ TEST_F(Faults, PassedOverLinesAreCappedAndNeverFatal) {
                 "\"\\nKey\" = \"b\";\n\"split\"\n  = \"v\";\n/* c */ \"k\" = \"v\";\n\"\" = "
                 "\"x\";\n/* old:\n\"o\" = \"p\";\n",
                 "why.strings");
+    run_result told = run_quorvel({why, po});
+    std::string catalogue = read_file(po);
+    EXPECT_EQ(catalogue, "#, fuzzy\nmsgid \"\\nKey\"\nmsgstr \"b\"\nmsgid \"\"\nmsgstr \"x\"\n");
+    // A quiet run, whose standard error is the PO file, writes the same catalogue.
+    run_options quiet;
+    quiet.stderr_fd = open(po.c_str(), O_WRONLY | O_TRUNC);
+    EXPECT_EQ(run_quorvel({why, "/dev/stderr"}, quiet).status, 0);
+    close(quiet.stderr_fd);
+    EXPECT_EQ(read_file(po), catalogue);
     EXPECT_EQ(
-        run_quorvel({why, po}).err,
+        told.err,
         why + ":1: key not closed: line passed over\n" + why +
             ":2: no value after the key: line passed over\n" + why +
             ":3: value not closed: line passed over (a value cannot go on over several lines)\n" +
             why + ":4: entry does not begin its line: line passed over\n" + why +
-            ":5: the key begins with a newline and the value does not: msgfmt refuses such a "
-            "pair\n" +
+            ":5: the key begins with a newline and the value does not: marked fuzzy, which "
+            "msgfmt leaves out\n" +
             why +
             ":6: no value after the key: line passed over (a value cannot go on over "
             "several lines)\n" +

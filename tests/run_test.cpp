@@ -491,20 +491,32 @@ TEST_F(Run, ConvertsTheBundledExample) {
     std::string header = "msgid \"\"\nmsgstr \"\"\n\"Language: de\\n\"\n\"MIME-Version: "
                          "1.0\\n\"\n\"Content-Type: text/plain; charset=UTF-8\\n\"\n"
                          "\"Content-Transfer-Encoding: 8bit\\n\"\n\n";
-    write_file(dir / "de.po", header + read_file(po));
-    ASSERT_EQ(std::system((msgfmt + " -o " + dir / "de.mo " + dir / "de.po").c_str()), 0);
-    FILE *out = popen((python +
-                       " -c \"import gettext,sys; sys.stdout.write(gettext."
-                       "GNUTranslations(open('" +
-                       dir / "de.mo" +
-                       "','rb'))"
-                       ".gettext('Hello'))\"")
-                          .c_str(),
-                      "r");
-    char got[64] = "";
-    got[std::fread(got, 1, sizeof got - 1, out)] = '\0';
-    EXPECT_EQ(pclose(out), 0);
-    EXPECT_STREQ(got, "Grüß Gott");
+    auto compile = [&](const std::string &flags) {
+        write_file(dir / "de.po", header + read_file(po));
+        return std::system((msgfmt + flags + " -o " + dir / "de.mo " + dir / "de.po").c_str());
+    };
+    auto translate = [&](const std::string &key) {
+        FILE *out = popen((python +
+                           " -c \"import gettext,sys; sys.stdout.write(gettext."
+                           "GNUTranslations(open(sys.argv[1],'rb')).gettext(sys.argv[2]))\" " +
+                           dir / "de.mo '" + key + "'")
+                              .c_str(),
+                          "r");
+        char got[64] = "";
+        got[std::fread(got, 1, sizeof got - 1, out)] = '\0';
+        EXPECT_EQ(pclose(out), 0);
+        return std::string(got);
+    };
+    ASSERT_EQ(compile(""), 0);
+    EXPECT_EQ(translate("Hello"), "Grüß Gott");
+    // A pair that msgfmt would refuse is flagged fuzzy: the rest compiles
+    // without it, unless fuzzy entries are asked for.
+    write_file(dir / "fuzzy.strings", utf16("\"Done\" = \"Fertig\\n\";\n\"Open\" = \"Öffnen\";\n"));
+    ASSERT_EQ(run_quorvel({dir / "fuzzy.strings", po}).status, 0);
+    ASSERT_EQ(compile(""), 0);
+    EXPECT_EQ(translate("Open"), "Öffnen");
+    EXPECT_EQ(translate("Done"), "Done");
+    EXPECT_NE(compile(" --use-fuzzy"), 0);
 }
 
 } // namespace

@@ -13,18 +13,20 @@ using entries = std::vector<std::pair<std::string, std::string>>;
 using notes = std::vector<std::pair<long long, passed_over>>;
 
 // What the reader makes of a text: its entries, the lines it tells of and
-// which of those were cut, and its count of lines.
+// which of those were cut, the lines of the entries to be written fuzzy, and
+// its count of lines.
 struct reading {
     entries found;
     notes told;
-    std::vector<long long> cut;
+    std::vector<long long> cut, fuzzy;
     long long lines = 0;
 };
 
 // Reads text with lines of at most bufsize - 1 bytes, into a buffer that
 // holds one such line and a byte more, so that every few lines a read ends,
-// at the front of a larger block, so that a key or value outside it shows.
-reading read(const std::string &text, size_t bufsize = 8192) {
+// at the front of a larger block, so that a key or value outside it shows;
+// where quiet, telling nobody of the lines passed over.
+reading read(const std::string &text, size_t bufsize = 8192, bool quiet = false) {
     std::string input = text;
     FILE *stream =
         input.empty() ? std::fopen("/dev/null", "r") : fmemopen(&input[0], input.size(), "r");
@@ -39,10 +41,14 @@ reading read(const std::string &text, size_t bufsize = 8192) {
         if (cut)
             static_cast<reading *>(context)->cut.push_back(line);
     };
+    if (quiet)
+        position.passed = nullptr;
     while (read_strings(stream, buffer, bufsize + 1, &id, &str, &position)) {
         EXPECT_TRUE(id > buffer && id < buffer + bufsize + 1);
         EXPECT_TRUE(str > id && str < buffer + bufsize + 1);
         r.found.emplace_back(id, str);
+        if (position.fuzzy != newline_mismatch::none)
+            r.fuzzy.push_back(position.line);
     }
     std::fclose(stream);
     r.lines = position.line;
@@ -177,15 +183,20 @@ TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
         EXPECT_EQ(read("\"k\" = \"" + v + "\"kk\" = \"" + v, 64).told,
                   (notes{{2, passed_over::too_long}}));
     // Lines counted across each kind of line end; pairs that msgfmt refuses
-    // are kept and told of, but not those with an empty value; an empty key
-    // is told as the header it becomes.
-    EXPECT_EQ(passed("\"k\"\r\n\"a\" = \"\\nb\";\r\"a\\\\n\" = \"b\";\r\"a\\n\" = \"b\";\n"
-                     "\"a\" = \"b\\n\";\r\"\" = \"\\n\";\r\"a\\n\" = \"\";\n"),
-              (notes{{1, passed_over::no_value},
-                     {2, passed_over::value_begins_with_newline},
-                     {4, passed_over::key_ends_with_newline},
-                     {5, passed_over::value_ends_with_newline},
-                     {6, passed_over::empty_key}}));
+    // are kept, marked fuzzy, also where nobody is told, and told of, but not
+    // those with an empty value; an empty key is told as the header it becomes.
+    std::string refused =
+        "\"k\"\r\n\"a\" = \"\\nb\";\r\"a\\\\n\" = \"b\";\r\"a\\n\" = \"b\";\n"
+        "\"a\" = \"b\\n\";\r\"\" = \"\\n\";\r\"a\\n\" = \"\";\n\"\\na\" = \"b\";\n"
+        "\"p\" = \"q\";\n/* the end of the text */\n";
+    EXPECT_EQ(passed(refused), (notes{{1, passed_over::no_value},
+                                      {2, passed_over::value_begins_with_newline},
+                                      {4, passed_over::key_ends_with_newline},
+                                      {5, passed_over::value_ends_with_newline},
+                                      {6, passed_over::empty_key},
+                                      {8, passed_over::key_begins_with_newline}}));
+    for (bool quiet : {false, true})
+        EXPECT_EQ(read(refused, 8192, quiet).fuzzy, (std::vector<long long>{2, 4, 5, 8}));
 }
 
 TEST(ReadStrings, ZeroByteEndsTheLineText) {
