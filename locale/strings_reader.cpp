@@ -77,11 +77,35 @@ char *skip_blanks(char *p) {
     return p;
 }
 
+// Moves the text held to the front of buffer and reads more after it.
+QUORVEL_BUFFER(2, 3)
+void refill(FILE *strings, char *buffer, size_t bufsize, strings_position &at) {
+    size_t held = at.end - at.next;
+    std::memmove(buffer, buffer + at.next, held);
+    at.next = 0;
+    size_t got = std::fread(buffer + held, 1, bufsize - 1 - held, strings);
+    buffer[at.end = held + got] = '\0';
+    at.ended = got == 0;
+}
+
+// Tells whether the line after the one taken begins with =, after blanks,
+// reading on where the text held ends first (the line taken is then gone).
+QUORVEL_BUFFER(2, 3)
+bool next_line_opens_value(FILE *strings, char *buffer, size_t bufsize, strings_position &at,
+                           size_t most) {
+    char *p;
+    while ((p = skip_blanks(buffer + at.next)) == buffer + at.end && !at.ended &&
+           at.end - at.next <= most)
+        refill(strings, buffer, bufsize, at);
+    return *p == '=';
+}
+
 // Tells whether a line without an entry looks meant to hold one, and why it
-// holds none; a value missing where the next line held begins with =, after
-// blanks, is on it (the zero byte after the text held stops the blanks).
-[[gnu::noinline]] bool looks_meant(char *line, char *buffer, const strings_position &at,
-                                   passed_over &why) {
+// holds none; a value missing where the next line begins with =, after
+// blanks, is on it.
+[[gnu::noinline]] QUORVEL_BUFFER(3, 4) bool looks_meant(FILE *strings, char *line, char *buffer,
+                                                        size_t bufsize, strings_position &at,
+                                                        size_t most, passed_over &why) {
     char *start = skip_blanks(line);
     if (*start == '"') {
         // The line begins with a quote, or holds a whole entry after blanks.
@@ -89,10 +113,11 @@ char *skip_blanks(char *p) {
         bool whole = find_pair(start, buffer + at.end, found);
         why = whole                      ? passed_over::indented
               : found.key_end == nullptr ? passed_over::key_not_closed
-              : found.value == nullptr
-                  ? (*skip_blanks(buffer + at.next) == '=' ? passed_over::value_on_next_line
-                                                           : passed_over::no_value)
-                  : passed_over::value_not_closed;
+              : found.value == nullptr   ? passed_over::no_value
+                                         : passed_over::value_not_closed;
+        if (why == passed_over::no_value &&
+            next_line_opens_value(strings, buffer, bufsize, at, most))
+            why = passed_over::value_on_next_line;
         return whole == (start != line);
     }
     char *p = start;
@@ -107,8 +132,9 @@ char *skip_blanks(char *p) {
 // a comment opens at a /* outside it and closes at the first */, and a //
 // outside both ends what is read. Returns where reading ended: at the end of
 // the line's text, or at a //; open tells whether a comment is open there,
-// and entry is set where a whole entry follows the */ that closes one.
-char *follow(char *p, const char *end, bool &open, bool &entry) {
+// opened is set where one opens, and entry where a whole entry follows the
+// */ that closes one.
+char *follow(char *p, const char *end, bool &open, bool &opened, bool &entry) {
     for (bool escaped = false;;) {
         if (open) {
             p = first_of<'*', '*'>(p, end);
@@ -125,7 +151,7 @@ char *follow(char *p, const char *end, bool &open, bool &entry) {
         } else if (*p == '/' && (p[1] == '*' || p[1] == '/')) {
             if (p[1] == '/')
                 return p;
-            open = true;
+            open = opened = true;
             p++;
         }
         if (ends_text(*p))
@@ -153,17 +179,16 @@ enum class line_end_kind { whole, cut, too_long };
     bool cr_last = *stop_at == '\r' && stop_at + 1 == end && !at.ended;
     bool goes_on = stop_at == end || cr_last;
     if (goes_on && held <= most && !at.ended) {
-        std::memmove(buffer, line, held);
-        at.next = 0;
-        size_t got = std::fread(buffer + held, 1, bufsize - 1 - held, strings);
-        buffer[at.end = held + got] = '\0';
-        at.ended = got == 0;
+        refill(strings, buffer, bufsize, at);
         return false;
     }
     char *after = stop_at + (stop_at == end ? 0 : *stop_at == '\r' && stop_at[1] == '\n' ? 2 : 1);
     if (at.skipping) {
+        // The line passed over is told of once its end is read, or the stream's.
         at.next = static_cast<size_t>((cr_last ? stop_at : after) - buffer);
-        at.skipping = goes_on;
+        at.skipping = goes_on && !at.ended;
+        if (!at.skipping && at.passed != nullptr)
+            at.passed(at.context, at.line, at.skipped, goes_on);
         return false;
     }
     how = static_cast<size_t>(after - line) > most ? line_end_kind::too_long
@@ -213,6 +238,15 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
     return 1;
 }
 
+// Tells of the line taken, as cut where the stream ended in it; where its
+// rest is still to be passed over, once that is read (see settle).
+void tell(strings_position &at, passed_over why, bool cut) {
+    if (at.skipping)
+        at.skipped = why;
+    else
+        at.passed(at.context, at.line, why, cut);
+}
+
 // Reads as read_strings does, every line followed as the platform reads it.
 [[gnu::noinline]] int read_lines(FILE *strings, char *buffer, size_t bufsize, char **id, char **str,
                                  strings_position &at) {
@@ -225,13 +259,13 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
         char *line = buffer + at.next, *end = buffer + at.end;
         // The line is followed as the platform reads it, from its start, or
         // past an entry at its start and a semicolon.
-        bool open = at.comment != 0, after = false;
+        bool open = at.comment != 0, opened = false, after = false;
         char *text = line + (!open && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0);
         pair found;
         bool entry = !open && *text == '"' && find_pair(text, end, found);
         char *read_to = entry ? found.rest : text;
         if (!ends_text(*read_to))
-            read_to = follow(read_to, end, open, after);
+            read_to = follow(read_to, end, open, opened, after);
         line_end_kind how = line_end_kind::whole;
         if (*read_to == '\n' && static_cast<size_t>(read_to - line) < most && !at.skipping)
             at.next = static_cast<size_t>(read_to + 1 - buffer);
@@ -240,30 +274,33 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
         at.line++;
         bool cut = how == line_end_kind::cut;
         passed_over why = passed_over::too_long;
+        // A comment opened on the line and left open is the one open after
+        // it, but on a line too long, whose part not read could close it.
+        bool inside = at.comment != 0;
+        if (!open)
+            at.comment = 0;
+        else if (opened)
+            at.comment = how == line_end_kind::too_long ? 0 : at.line;
         // A line that begins inside a comment is part of it, but for what
         // follows the comment's end.
-        if (at.comment != 0) {
-            if (!open)
-                at.comment = 0;
+        if (inside) {
             if (tell && (how == line_end_kind::too_long || after))
-                at.passed(at.context, at.line, after ? passed_over::after_comment : why, cut);
+                ::tell(at, after ? passed_over::after_comment : why, cut);
             continue;
         }
-        // On a line too long, the part not read could close the comment.
-        if (open && how != line_end_kind::too_long)
-            at.comment = at.line;
+        // An XML property list is the other form that the platform reads.
+        if (!entry && (std::strncmp(text, "<plist", 6) == 0 ||
+                       std::strncmp(text, "<!DOCTYPE plist", 15) == 0))
+            at.property_list = true;
         if (tell && (how == line_end_kind::too_long ||
-                     (!entry && (looks_meant(text, buffer, at, why) ||
+                     (!entry && (looks_meant(strings, text, buffer, bufsize, at, most, why) ||
                                  (after && (why = passed_over::after_comment, true))))))
-            at.passed(at.context, at.line, why, cut);
+            ::tell(at, why, cut);
         if (entry) {
             take(at, text, found, id, str);
             return finish(at, *id, *str, found.escaped, tell && how != line_end_kind::too_long,
                           cut);
         }
-        // An XML property list is the other form that the platform reads.
-        if (std::strncmp(text, "<plist", 6) == 0 || std::strncmp(text, "<!DOCTYPE plist", 15) == 0)
-            at.property_list = true;
     }
 }
 

@@ -70,6 +70,7 @@ struct strings_position {
     size_t next = 0, end = 0;
     bool ended = false;    // the stream has no more
     bool skipping = false; // the line taken last goes on past what was scanned of it
+    passed_over skipped = passed_over::too_long; // what is told of it once its end is read
 };
 
 // Reads the text of strings into buffer, a block at a time (bufsize - 1

@@ -13,13 +13,13 @@ using entries = std::vector<std::pair<std::string, std::string>>;
 using notes = std::vector<std::pair<long long, passed_over>>;
 
 // What the reader makes of a text: its entries, the lines it tells of and
-// which of those were cut, the lines of the entries to be written fuzzy, and
-// its count of lines.
+// which of those were cut, the lines of the entries to be written fuzzy, its
+// count of lines, and the line of the comment left open.
 struct reading {
     entries found;
     notes told;
     std::vector<long long> cut, fuzzy;
-    long long lines = 0;
+    long long lines = 0, comment = 0;
 };
 
 // Reads text with lines of at most bufsize - 1 bytes, into a buffer that
@@ -52,6 +52,7 @@ reading read(const std::string &text, size_t bufsize = 8192, bool quiet = false)
     }
     std::fclose(stream);
     r.lines = position.line;
+    r.comment = position.comment;
     return r;
 }
 
@@ -106,6 +107,8 @@ TEST(ReadStrings, LinesInsideACommentHoldNoEntry) {
         {"\"a\" = \"\\\" /*\";\n\"c\" = \"d\";\n", "a c "},      // after \" in a value
         {"/* a */ /* b\n\"c\" = \"d\";\n*/ \"e\" = \"f\";\n\"g\"\"h\"", "g "}, // closed, opened
         {"x /* \" */ \"\n\"c\" = \"d\";\n", "c "}, // a quote in it is no text
+        // A line too long that closes one and opens another: its rest may close that.
+        {"/* a\n*/ /* b " + std::string(9000, 'x') + "\n\"c\" = \"d\";\n", "c "},
     };
     for (auto &[text, keys] : row) {
         std::string found;
@@ -113,6 +116,8 @@ TEST(ReadStrings, LinesInsideACommentHoldNoEntry) {
             found += entry.first + " ";
         EXPECT_EQ(found, keys) << text;
     }
+    // The comment left open is the one opened last, also after one closed.
+    EXPECT_EQ(read("/* one\n*/ /* two\n\"a\" = \"b\";\n").comment, 2);
     // An entry after a comment is named; one inside a comment is not.
     EXPECT_EQ(passed("/* c */ \"k\" = \"v\";\n/*\n \"k\" = \"v\";\n*/ \"k\" = \"v\";\n"),
               (notes{{1, passed_over::after_comment}, {4, passed_over::after_comment}}));
@@ -128,10 +133,20 @@ TEST(ReadStrings, LineEndsSplitByAReadAreOneLineEnd) {
             EXPECT_EQ(read(text, 16).told, notes{}) << pad;
             EXPECT_EQ(read(text, 16).lines, 3) << pad;
         }
-    // Also after a line too long, whose CR ends a read.
-    reading r = read(std::string(15, 'x') + "\r\n\"a\"=\"b\"\n", 16);
-    EXPECT_EQ(r.told, (notes{{1, passed_over::too_long}}));
-    EXPECT_EQ(r.lines, 2);
+    // Also after a line too long, whose CR ends a read, or that runs over
+    // several; one that the stream cuts is told as cut.
+    for (size_t size : {15u, 70u}) {
+        reading r = read(std::string(size, 'x') + "\r\n\"a\"=\"b\"\n", 16);
+        EXPECT_EQ(r.told, (notes{{1, passed_over::too_long}}));
+        EXPECT_EQ(r.lines, 2);
+        EXPECT_EQ(r.cut, std::vector<long long>{});
+    }
+    EXPECT_EQ(read("\"a\"=\"b\"\n" + std::string(70, 'x'), 16).cut, std::vector<long long>{2});
+    // A value on the next line is told so wherever a read ends.
+    for (size_t pad = 0; pad < 16; pad++)
+        EXPECT_EQ(passed(std::string(pad, '\n') + "\"kk\"\n= \"v\";\n", 16),
+                  (notes{{static_cast<long long>(pad) + 1, passed_over::value_on_next_line}}))
+            << pad;
 }
 
 TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
