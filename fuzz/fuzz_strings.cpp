@@ -184,6 +184,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check((position.comment != 0) == inside.back(), "a comment open at the end is told");
     }
     check(last_passed <= position.line, "passed-over lines among those read");
+    // Whether the text is taken for a PO file does not depend on where the
+    // head of it that is looked at ends.
+    text_kind kind = size > 0 ? kind_of_text(input.data(), size, false) : text_kind::blank;
+    for (size_t head = 1; head < size && head <= 1024; head++) {
+        text_kind early = kind_of_text(input.data(), head, true);
+        check(early == text_kind::undecided || early == kind,
+              "a text's kind wherever its head ends");
+    }
     check_po(po_text, po_size, entries);
     std::free(po_text);
     return 0;

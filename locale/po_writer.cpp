@@ -130,53 +130,71 @@ bool po_blank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// Whether the line at p, up to end, begins with a PO keyword followed by a
-// blank, a line end or a quote (or the end of what was read).
-bool begins_with_keyword(const char *p, const char *end) {
+// What the text from p, up to end, tells: that it begins with a PO keyword
+// followed by blanks (line ends among them, as gettext reads them) and a
+// quote; that it does not; or, where it ends first and more follows, not yet.
+text_kind keyword_at(const char *p, const char *end, bool more) {
     static const char *const keywords[] = {"msgctxt", "msgid_plural", "msgid", "msgstr"};
+    const text_kind short_of = more ? text_kind::undecided : text_kind::other;
+    size_t held = static_cast<size_t>(end - p);
     for (const char *keyword : keywords) {
         size_t size = std::strlen(keyword);
-        if (static_cast<size_t>(end - p) < size || std::memcmp(p, keyword, size) != 0)
+        if (std::memcmp(p, keyword, held < size ? held : size) != 0)
             continue;
+        if (held < size)
+            return short_of;
         const char *q = p + size;
         // msgstr[N]
         if (size == 6 && q < end && *q == '[') {
             const char *digits = ++q;
             while (q < end && *q >= '0' && *q <= '9')
                 q++;
-            if (q == digits || q == end || *q++ != ']')
-                return false;
+            if (q == end)
+                return short_of;
+            if (q == digits || *q++ != ']')
+                return text_kind::other;
         }
-        return q == end || po_blank(*q) || *q == '"';
+        while (q < end && po_blank(*q))
+            q++;
+        return q == end ? short_of : *q == '"' ? text_kind::po : text_kind::other;
     }
-    return false;
+    return text_kind::other;
 }
 
 } // namespace
 
 text_kind kind_of_text(const char *head, size_t size, bool more) {
+    static const char mark[] = "\xEF\xBB\xBF";
     const char *p = head, *end = head + size;
     auto byte = [head](size_t i) {
         return static_cast<unsigned>(static_cast<unsigned char>(head[i]));
     };
     unsigned first = size >= 2 ? byte(0) << 8 | byte(1) : 0;
-    // A zero byte, or a UTF-16 or UTF-32 byte-order mark.
-    if (std::memchr(head, '\0', size) != nullptr || first == 0xFFFE || first == 0xFEFF)
+    // A UTF-16 or UTF-32 byte-order mark; a UTF-8 one is passed over, once
+    // it is whole.
+    if (first == 0xFFFE || first == 0xFEFF)
         return text_kind::other;
-    if (size >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
+    if (size < 3 && more && std::memcmp(head, mark, size) == 0)
+        return text_kind::undecided;
+    if (size >= 3 && std::memcmp(p, mark, 3) == 0)
         p += 3;
     // Blank lines and comments (# alone, or followed by a blank or one of
-    // . : , | ~) up to the first line that is neither.
+    // . : , | ~, and no zero byte) up to the first line that is neither.
     for (bool comments = false;; comments = true) {
         while (p < end && po_blank(*p))
             p++;
         if (p == end)
             return more ? text_kind::undecided : comments ? text_kind::other : text_kind::blank;
         if (*p != '#')
-            return begins_with_keyword(p, end) ? text_kind::po : text_kind::other;
-        if (p + 1 < end && !po_blank(p[1]) && std::strchr(".:,|~", p[1]) == nullptr)
+            return keyword_at(p, end, more);
+        if (p + 1 < end && !po_blank(p[1]) &&
+            (p[1] == '\0' || std::strchr(".:,|~", p[1]) == nullptr))
             return text_kind::other;
+        const char *line = p;
         p = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (std::memchr(line, '\0', static_cast<size_t>((p != nullptr ? p : end) - line)) !=
+            nullptr)
+            return text_kind::other;
         if (p == nullptr)
             return more ? text_kind::undecided : text_kind::other;
     }

@@ -131,11 +131,11 @@ const size_t po_head_size = 1 << 16;
 // as gettext counts blanks), that it is a PO file (its first line that is
 // neither blank nor a PO comment, # alone or followed by a blank or one of
 // . : , | ~, begins with a keyword: msgctxt, msgid, msgid_plural, msgstr or
-// msgstr[N], followed by a blank, a line end or a quote), or that it is
-// other text: it holds a zero byte, begins with a UTF-16 or UTF-32 mark,
-// begins otherwise, or holds nothing but comments in what was read; or,
-// where more of the file follows the head, undecided, where the head ends
-// before a line that is neither blank nor a comment.
+// msgstr[N], then blanks, line ends among them, and a quote), or that it is
+// other text: it begins with a UTF-16 or UTF-32 mark, a zero byte comes
+// before its first keyword, it begins otherwise, or it holds nothing but
+// comments; or, where more of the file follows the head, undecided, where the
+// head ends first. The same text gets the same answer wherever its head ends.
 enum class text_kind { blank, po, other, undecided };
 text_kind kind_of_text(const char *head, size_t size, bool more);
 

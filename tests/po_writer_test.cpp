@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 TEST(WritePo, WritesKeywordAndTextByteForByte) {
     char *data = nullptr;
@@ -48,5 +49,54 @@ TEST(PoText, GivesEscapesThatPoLacksTheirCharacters) {
         std::string s = text;
         po_text(&s[0]);
         EXPECT_STREQ(s.c_str(), expected) << text;
+    }
+}
+
+TEST(KindOfText, TellsAPoFileFromOtherTextWhereverItsHeadEnds) {
+    // The first keyword at bytes 508 to 511, past a first look of 512 bytes.
+    auto late = [](size_t at) { return "# " + std::string(at - 3, 'c') + "\nmsgid \"\"\n"; };
+    std::pair<std::string, text_kind> rows[] = {
+        {"msgid \"\"\nmsgstr \"\"\n", text_kind::po},
+        {"msgid\n\t\"\"\n", text_kind::po},
+        {"\xEF\xBB\xBF#~ msgid \"x\"\r\nmsgstr[0] \"\"\r\n", text_kind::po},
+        {late(508), text_kind::po},
+        {late(511), text_kind::po},
+        {"\n \n", text_kind::blank},
+        {"# a comment alone\n", text_kind::other},
+        {"msgid\tmsgstr\tnote\n", text_kind::other}, // a TSV export's columns
+        {"msgid msgstr context\n", text_kind::other},
+        {"msgid and msgstr are the two keywords\n", text_kind::other},
+        {"msgid = \"x\"\n", text_kind::other}, // TOML, Python
+        {"msgids \"x\"\n", text_kind::other},
+        {"msgstr[x] \"\"\n", text_kind::other},
+        {std::string("#\0 \0c\0\n\0", 8), text_kind::other}, // UTF-16 without a mark
+        {"\xFF\xFEm\0", text_kind::other},
+    };
+    for (auto &[text, kind] : rows) {
+        EXPECT_EQ(kind_of_text(text.data(), text.size(), false), kind) << text;
+        for (size_t size = 0; size < text.size(); size++) {
+            text_kind early = kind_of_text(text.data(), size, true);
+            EXPECT_TRUE(early == text_kind::undecided || early == kind) << text << " at " << size;
+        }
+    }
+    // read_head reads on past a long comment, to the end of a short file,
+    // and gives up, refusing, after 64 KiB of comments.
+    std::string comments;
+    while (comments.size() < po_head_size)
+        comments += "#\n";
+    std::pair<std::string, text_kind> files[] = {
+        {"# " + std::string(600, 'c') + "\nmsgid \"\"\n", text_kind::po},
+        {"\n\n\n", text_kind::blank},
+        {comments, text_kind::other},
+    };
+    for (auto &[text, kind] : files) {
+        FILE *file = std::tmpfile();
+        std::fputs(text.c_str(), file);
+        std::fflush(file);
+        std::vector<char> head(po_head_size);
+        text_kind got = text_kind::undecided;
+        EXPECT_EQ(read_head(fileno(file), head.data(), got), static_cast<ssize_t>(text.size()));
+        EXPECT_EQ(got, kind) << text.substr(0, 20);
+        std::fclose(file);
     }
 }

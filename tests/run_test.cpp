@@ -393,6 +393,9 @@ TEST_F(Run, RefusesToOverwriteTheStringsFile) {
     ASSERT_EQ(symlink(in.c_str(), symbolic.c_str()), 0);
     write_file(utf8, "/* UTF-8 */\n\"x\" = \"y\";\n");
     write_file(de, old_po);
+    // One whose first keyword lies past the first 512 bytes read of it.
+    std::string late = dir / "late.po";
+    write_file(late, "# " + std::string(507, 'c') + "\nmsgid \"old\"\nmsgstr \"alt\"\n");
     const std::string swapped = ": a PO file, not a strings file: the strings file comes first\n",
                       not_po =
                           ": not a PO file; not overwritten (is the strings file named first?)\n";
@@ -401,6 +404,7 @@ TEST_F(Run, RefusesToOverwriteTheStringsFile) {
         {{in, symbolic}, symbolic + ": is the strings file itself; not overwritten\n"},
         {{de, in}, de + swapped},
         {{de, dir / "new.strings"}, de + swapped},
+        {{late, in}, late + swapped},
         {{utf8, in}, in + not_po},
         {{in, utf8}, utf8 + not_po}};
     // What a slip of tab completion may name, refused; what gettext's tools
