@@ -122,7 +122,7 @@ int converter::start(const char *path, const strings_source &source, bool quiet)
     if (err == 0) {
         err = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         if (err == 0)
-            err = posix_spawnattr_setsigmask(&attributes, &held.before());
+            err = posix_spawnattr_setsigmask(&attributes, &caller_signal_mask());
         if (err == 0)
             err = posix_spawnattr_setsigdefault(&attributes, &signals_to_restore());
         if (err == 0 && quiet)

@@ -3,6 +3,9 @@
 
 #include <initializer_list>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 
 namespace {
 
@@ -29,7 +32,7 @@ volatile int remove_folder = -1;
 const char *volatile remove_name = nullptr;
 volatile sig_atomic_t exit_status = -1;
 
-sigset_t restore;
+sigset_t restore, caller_mask;
 
 // Calls f for each signal handled: those above and the real-time ones,
 // which end a process too, and whose numbers are known only when the tool
@@ -49,6 +52,36 @@ sigset_t interrupt_set() {
     for_each_interrupt([&set](int sig) { sigaddset(&set, sig); });
     return set;
 }
+
+// The real-time signals below SIGRTMIN (32 and 33 with glibc, 32 to 34 with
+// musl) end the run, with nothing cleaned up, but the C library keeps them
+// for its threads, of which this program starts none: it takes no handler for
+// them, and its calls on the signal mask leave them as they are, or unblock
+// them. On Linux, the mask is changed as the kernel takes it, so that they
+// stay held once blocked.
+#if defined(__linux__) && defined(SIGRTMIN) && defined(SYS_rt_sigprocmask)
+const size_t kernel_mask_size = (_NSIG - 1) / 8;
+
+void change_mask(int how, const void *set, sigset_t *old) {
+    syscall(SYS_rt_sigprocmask, how, set, old, kernel_mask_size);
+}
+
+// Blocks them; the kernel's mask has a bit for signal n at n - 1, in words of
+// a long.
+void hold_library_signals() {
+    const int bits = 8 * sizeof(unsigned long);
+    unsigned long set[kernel_mask_size / sizeof(unsigned long)] = {};
+    for (int sig = 32; sig < SIGRTMIN; sig++)
+        set[(sig - 1) / bits] |= 1ul << (sig - 1) % bits;
+    change_mask(SIG_BLOCK, set, nullptr);
+}
+#else
+void change_mask(int how, const sigset_t *set, sigset_t *old) {
+    sigprocmask(how, set, old);
+}
+
+void hold_library_signals() {}
+#endif
 
 // Handles one signal of the set, but where the caller ignores it.
 void handle(int sig, const struct sigaction &action) {
@@ -74,6 +107,8 @@ extern "C" void on_interrupt(int sig) {
 } // namespace
 
 void catch_interrupts() {
+    sigprocmask(SIG_BLOCK, nullptr, &caller_mask);
+    hold_library_signals();
     signal(SIGCHLD, SIG_DFL);
     sigemptyset(&restore);
     struct sigaction ignore = {}, old;
@@ -94,6 +129,10 @@ const sigset_t &signals_to_restore() {
     return restore;
 }
 
+const sigset_t &caller_signal_mask() {
+    return caller_mask;
+}
+
 void on_interrupt_stop(pid_t pid) {
     stop_pid = pid;
 }
@@ -109,9 +148,10 @@ void on_interrupt_exit(int status) {
 
 interrupts_held::interrupts_held() {
     sigset_t set = interrupt_set();
-    sigprocmask(SIG_BLOCK, &set, &before_);
+    sigemptyset(&before_);
+    change_mask(SIG_BLOCK, &set, &before_);
 }
 
 interrupts_held::~interrupts_held() {
-    sigprocmask(SIG_SETMASK, &before_, nullptr);
+    change_mask(SIG_SETMASK, &before_, nullptr);
 }

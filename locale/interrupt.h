@@ -13,12 +13,17 @@
 // Installs the handlers; a signal that the caller had ignored stays ignored.
 // Resets SIGCHLD to its default, without which the converter's status is lost,
 // and ignores SIGPIPE and SIGXFSZ, so that a reader that has gone or a
-// file-size limit fails a write instead of killing the run midway.
+// file-size limit fails a write instead of killing the run midway. On Linux,
+// holds for the whole run the real-time signals below SIGRTMIN, which end a
+// process by default but which the C library keeps from any handler.
 void catch_interrupts();
 
 // The signals that catch_interrupts changed from their default to ignored,
 // which a child started later must get back at their default.
 const sigset_t &signals_to_restore();
+
+// The signal mask that the run was started with, for a child.
+const sigset_t &caller_signal_mask();
 
 // What the handler cleans up: the converter (-1 for none) and the temporary
 // file, name in folder (null for none; the name must live until it is
@@ -37,9 +42,6 @@ class interrupts_held {
     ~interrupts_held();
     interrupts_held(const interrupts_held &) = delete;
     interrupts_held &operator=(const interrupts_held &) = delete;
-
-    // The signal mask as it was before, for a child started meanwhile.
-    const sigset_t &before() const { return before_; }
 
   private:
     sigset_t before_;

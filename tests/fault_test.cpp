@@ -324,7 +324,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
     };
 
     // A stand-in converter that signals the tool once its catalogue is staged.
-    auto signalled = [&](const std::string &f, const char *sig, const char *then) {
+    auto signalled = [&](const std::string &f, const char *sig, const std::string &then) {
         write_file(f + "/out.po", old);
         return on_path(stand_in("until ls -l /proc/$PPID/fd | grep -q 'deleted\\|/\\.out\\.po\\.'; "
                                 "do sleep 0.01; done; kill -" +
@@ -461,6 +461,28 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              run_options o = on_name(f, f, "openat:error=EOPNOTSUPP:when=2");
              o.path = signalled(f, "QUIT", "exec sleep 30").path;
              return odd_run{{good, "out.po"}, o, -SIGQUIT, f + "/out.po", old, nullptr, traced};
+         }},
+        {"the C library's own signals once the catalogue is staged in a named file",
+         [&](const std::string &f) {
+             run_options o = on_name(f, f, "openat:error=EOPNOTSUPP:when=2");
+             o.path =
+                 signalled(f, "32 $PPID; kill -33", "exec " + find_program("iconv") + " \"$@\"")
+                     .path;
+             // Set back to their default, which glibc's posix_spawn does not
+             // give them, by x86-64's rt_sigaction.
+             std::string python = find_program("python3");
+             o.prefix.insert(o.prefix.begin(),
+                             {python, "-c",
+                              "import ctypes, os, sys\nfor s in 32, 33, 34: ctypes.CDLL(None)."
+                              "syscall(13, s, ctypes.create_string_buffer(32), None, 8)\n"
+                              "os.execv(sys.argv[1], sys.argv[1:])"});
+             odd_run run{{good, "out.po"}, o, 0, f + "/out.po", catalogue};
+#if defined(__x86_64__)
+             run.here = traced && !python.empty();
+#else
+             run.here = false;
+#endif
+             return run;
          }},
         {"a real-time signal once the catalogue is staged",
          [&](const std::string &f) {
