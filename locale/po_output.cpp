@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #endif
 
@@ -52,6 +53,18 @@ bool nameable(int fd) {
     return stat(proc_name(fd).str(), &st) == 0 && same_file(fd, st);
 }
 #endif
+
+// Exchanges the names of two files in one step, where the system and the
+// file system can.
+bool exchange_names(int folder_a, const char *a, int folder_b, const char *b) {
+#if defined(__linux__) && defined(SYS_renameat2)
+    const unsigned exchange = 1 << 1; // RENAME_EXCHANGE
+    return syscall(SYS_renameat2, folder_a, a, folder_b, b, exchange) == 0;
+#else
+    (void)folder_a, (void)a, (void)folder_b, (void)b;
+    return false;
+#endif
+}
 
 // Gives the file fd, which has no name, the name in folder; fails with
 // EEXIST where another file has it, which is left as it is.
@@ -435,7 +448,11 @@ int po_output::take_name(int data) {
         err = errno;
     if (err != 0)
         return settle(err);
-    if (renameat(temp_folder_, temp_, place_.folder, place_.name) == 0) {
+    bool exchanged = exchange_names(temp_folder_, temp_, place_.folder, place_.name);
+    if (exchanged || renameat(temp_folder_, temp_, place_.folder, place_.name) == 0) {
+        // The old file now has the temporary name, which goes at the end.
+        if (exchanged)
+            return settle(took_back());
         on_interrupt_remove(-1, nullptr);
         named_ = false;
         return settle(0);
@@ -448,6 +465,17 @@ int po_output::take_name(int data) {
     held_.reset();
     rename_ = false;
     return 0;
+}
+
+int po_output::took_back() {
+    struct stat now;
+    if (fstatat(temp_folder_, temp_, &now, AT_SYMLINK_NOFOLLOW) == 0 && same(now, place_.st))
+        return 0;
+    // Another file took the name meanwhile: it gets it back, and is not
+    // removed where that fails.
+    if (!exchange_names(temp_folder_, temp_, place_.folder, place_.name))
+        named_ = false;
+    return changed();
 }
 
 int po_output::copy_over(int data) {

@@ -77,6 +77,9 @@ class po_output {
     // Puts the catalogue, read through data, in place by its name; where a
     // rename that may be a copy is refused, leaves it to copy_over.
     int take_name(int data);
+    // After names were exchanged at take_name: 0 where the old PO file came
+    // out, else gives the file that took the name meanwhile its name back.
+    int took_back();
     // Copies the catalogue, read through data, over the PO file.
     int copy_over(int data);
     int copy_in_place(int data);

@@ -366,15 +366,18 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
         run.err = f + "/out.po: File exists: another file took its name during the run\n";
         return run;
     };
-    // A run whose new PO file's name another takes just before the tool gives it.
+    // A run whose PO file's name another file is moved to just before the
+    // tool gives it, or puts the catalogue in its place.
     auto taken_at_last = [&](const std::string &f, const std::string &inject) {
         std::string done = f + "/converted";
-        run_options o =
-            on_name(f, f, inject + "linkat:delay_enter=600000 renameat:delay_enter=600000");
+        run_options o = on_name(f, f,
+                                inject + "linkat:delay_enter=600000 renameat:delay_enter=600000 "
+                                         "renameat2:delay_enter=600000");
         o.path = stand_in(find_program("iconv") + " \"$@\"; s=$?; : >'" + done + "'; exit $s\n");
         o.meanwhile = [=](pid_t) {
             await_file(done, 200);
-            write_file(f + "/out.po", "other");
+            write_file(f + "/other", "other");
+            std::rename((f + "/other").c_str(), (f + "/out.po").c_str());
         };
         odd_run run{{good, "out.po"}, o, 1, f + "/out.po", "other", nullptr, traced};
         run.err = "out.po: File exists: another file took its name during the run\n";
@@ -571,6 +574,11 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
          [&](const std::string &f) { return taken_at_last(f, ""); }},
         {"a new PO file's name taken just before the tool gives its named file",
          [&](const std::string &f) { return taken_at_last(f, "openat:error=EOPNOTSUPP:when=1 "); }},
+        {"a file moved to an old PO file's name just before the tool puts its catalogue there",
+         [&](const std::string &f) {
+             write_file(f + "/out.po", old);
+             return taken_at_last(f, "");
+         }},
         {"a PO file swapped for another before the rename",
          [&](const std::string &f) { return taken_meanwhile(f, false); }},
         {"a PO file with a second name swapped for another before the copy",
