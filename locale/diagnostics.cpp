@@ -28,17 +28,13 @@ const char *message(passed_over why) {
     case passed_over::after_comment:
         return "entry after a comment on its line: line passed over";
     case passed_over::key_begins_with_newline:
-        return "the key begins with a newline and the value does not: marked fuzzy, which msgfmt "
-               "leaves out";
+        return "the key begins with a newline and the value does not";
     case passed_over::value_begins_with_newline:
-        return "the value begins with a newline and the key does not: marked fuzzy, which msgfmt "
-               "leaves out";
+        return "the value begins with a newline and the key does not";
     case passed_over::key_ends_with_newline:
-        return "the key ends with a newline and the value does not: marked fuzzy, which msgfmt "
-               "leaves out";
+        return "the key ends with a newline and the value does not";
     case passed_over::value_ends_with_newline:
-        return "the value ends with a newline and the key does not: marked fuzzy, which msgfmt "
-               "leaves out";
+        return "the value ends with a newline and the key does not";
     case passed_over::comment_not_closed:
         return "comment not closed: every line after it passed over";
     case passed_over::empty_key:
@@ -46,14 +42,14 @@ const char *message(passed_over why) {
     case passed_over::too_long:
         break;
     }
-    return "line too long";
+    static_assert(longest_line == 8191, "the reader takes lines of 8191 bytes whole");
+    return "line longer than 8191 bytes: entries in it may be lost";
 }
 
 } // namespace
 
 strings_position diagnostics::position() {
     strings_position position;
-    position.line_size = line_size_;
     position.passed = passed;
     position.context = this;
     return position;
@@ -76,13 +72,9 @@ void diagnostics::tell(long long line, passed_over why) {
         hidden_++;
     } else {
         shown_++;
-        decimal number(line);
-        if (why == passed_over::too_long)
-            put(stderr, {path_, ":", number.str(), ": line longer than ",
-                         decimal(static_cast<long long>(line_size_)).str(),
-                         " bytes: entries in it may be lost\n"});
-        else
-            put(stderr, {path_, ":", number.str(), ": ", message(why), "\n"});
+        bool fuzzy = why >= passed_over::key_begins_with_newline && why != passed_over::empty_key;
+        put(stderr, {path_, ":", decimal(line).str(), ": ", message(why),
+                     fuzzy ? ": marked fuzzy, which msgfmt leaves out\n" : "\n"});
     }
 }
 

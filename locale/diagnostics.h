@@ -13,10 +13,8 @@
 // that cannot be written changes nothing else (SIGPIPE is ignored).
 class diagnostics {
   public:
-    // line_size: the longest line the reader takes whole, newline included.
     // quiet: tell nothing, as where standard error writes to the PO file.
-    diagnostics(const char *path, size_t line_size, bool quiet)
-        : path_(path), line_size_(line_size), quiet_(quiet) {}
+    diagnostics(const char *path, bool quiet) : path_(path), quiet_(quiet) {}
     ~diagnostics() = default;
     diagnostics(const diagnostics &) = delete;
     diagnostics &operator=(const diagnostics &) = delete;
@@ -37,7 +35,6 @@ class diagnostics {
     void tell(long long line, passed_over why);
 
     const char *path_;
-    size_t line_size_;
     bool quiet_;
     long long shown_ = 0, hidden_ = 0;
     long long cut_line_ = 0; // the last line, held back until the end

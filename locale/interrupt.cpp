@@ -32,25 +32,20 @@ volatile int remove_folder = -1;
 const char *volatile remove_name = nullptr;
 volatile sig_atomic_t exit_status = -1;
 
-sigset_t restore, caller_mask;
+// The signals to restore for a child, the caller's mask, and the signals
+// handled, each set once by catch_interrupts.
+sigset_t restore, caller_mask, handled;
 
-// Calls f for each signal handled: those above and the real-time ones,
-// which end a process too, and whose numbers are known only when the tool
-// runs.
-template <typename F> void for_each_interrupt(F f) {
+// The signals handled: those above and the real-time ones, which end a
+// process too, and whose numbers are known only when the tool runs.
+void find_handled() {
+    sigemptyset(&handled);
     for (int sig : interrupts)
-        f(sig);
+        sigaddset(&handled, sig);
 #ifdef SIGRTMIN
     for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
-        f(sig);
+        sigaddset(&handled, sig);
 #endif
-}
-
-sigset_t interrupt_set() {
-    sigset_t set;
-    sigemptyset(&set);
-    for_each_interrupt([&set](int sig) { sigaddset(&set, sig); });
-    return set;
 }
 
 // The real-time signals below SIGRTMIN (32 and 33 with glibc, 32 to 34 with
@@ -107,6 +102,7 @@ extern "C" void on_interrupt(int sig) {
 } // namespace
 
 void catch_interrupts() {
+    find_handled();
     sigprocmask(SIG_BLOCK, nullptr, &caller_mask);
     hold_library_signals();
     signal(SIGCHLD, SIG_DFL);
@@ -118,11 +114,13 @@ void catch_interrupts() {
             sigaddset(&restore, sig);
     struct sigaction action = {};
     action.sa_handler = on_interrupt;
-    action.sa_mask = interrupt_set();
+    action.sa_mask = handled;
     // One call a signal; the few that the caller ignores get that back, and
     // one that comes meanwhile waits, to be dropped if it is one of those.
     interrupts_held held;
-    for_each_interrupt([&action](int sig) { handle(sig, action); });
+    for (int sig = 1; sig < NSIG; sig++)
+        if (sigismember(&handled, sig) == 1)
+            handle(sig, action);
 }
 
 const sigset_t &signals_to_restore() {
@@ -147,9 +145,7 @@ void on_interrupt_exit(int status) {
 }
 
 interrupts_held::interrupts_held() {
-    sigset_t set = interrupt_set();
-    sigemptyset(&before_);
-    change_mask(SIG_BLOCK, &set, &before_);
+    change_mask(SIG_BLOCK, &handled, &before_);
 }
 
 interrupts_held::~interrupts_held() {

@@ -56,7 +56,7 @@ bool nameable(int fd) {
 
 // Exchanges the names of two files in one step, where the system and the
 // file system can.
-bool exchange_names(int folder_a, const char *a, int folder_b, const char *b) {
+[[gnu::noinline]] bool exchange_names(int folder_a, const char *a, int folder_b, const char *b) {
 #if defined(__linux__) && defined(SYS_renameat2)
     const unsigned exchange = 1 << 1; // RENAME_EXCHANGE
     return syscall(SYS_renameat2, folder_a, a, folder_b, b, exchange) == 0;
@@ -382,10 +382,12 @@ int po_output::create_named(int folder, int unnamed, mode_t mode) {
 }
 
 int po_output::unchanged() {
-    if (place_.folder == -1)
-        return 0;
+    return place_.folder == -1 ? 0 : unchanged(place_.folder, place_.name);
+}
+
+int po_output::unchanged(int folder, const char *name) {
     struct stat now;
-    if (fstatat(place_.folder, place_.name, &now, AT_SYMLINK_NOFOLLOW) == -1)
+    if (fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == -1)
         return errno != ENOENT ? errno : place_.st.st_nlink == 0 ? 0 : changed();
     return place_.st.st_nlink != 0 && same(now, place_.st) ? 0 : changed();
 }
@@ -450,12 +452,17 @@ int po_output::take_name(int data) {
         return settle(err);
     bool exchanged = exchange_names(temp_folder_, temp_, place_.folder, place_.name);
     if (exchanged || renameat(temp_folder_, temp_, place_.folder, place_.name) == 0) {
-        // The old file now has the temporary name, which goes at the end.
-        if (exchanged)
-            return settle(took_back());
-        on_interrupt_remove(-1, nullptr);
-        named_ = false;
-        return settle(0);
+        // Exchanged, the temporary name is the old file's, which goes at the
+        // end; a file that took the PO file's name meanwhile gets it back,
+        // and is kept where that fails.
+        err = exchanged ? unchanged(temp_folder_, temp_) : 0;
+        if (err != 0) {
+            named_ = exchange_names(temp_folder_, temp_, place_.folder, place_.name);
+        } else if (!exchanged) {
+            on_interrupt_remove(-1, nullptr);
+            named_ = false;
+        }
+        return settle(err);
     }
     err = errno;
     if (!refused(err) || po_ == -1 || must_rename_)
@@ -465,17 +472,6 @@ int po_output::take_name(int data) {
     held_.reset();
     rename_ = false;
     return 0;
-}
-
-int po_output::took_back() {
-    struct stat now;
-    if (fstatat(temp_folder_, temp_, &now, AT_SYMLINK_NOFOLLOW) == 0 && same(now, place_.st))
-        return 0;
-    // Another file took the name meanwhile: it gets it back, and is not
-    // removed where that fails.
-    if (!exchange_names(temp_folder_, temp_, place_.folder, place_.name))
-        named_ = false;
-    return changed();
 }
 
 int po_output::copy_over(int data) {

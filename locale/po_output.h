@@ -70,16 +70,15 @@ class po_output {
     // given where unnamed is -1, else the unnamed file; returns its
     // descriptor, or -1.
     int create_named(int folder, int unnamed, mode_t mode);
-    // Whether the PO file's name still names what open found there.
+    // Whether the PO file's name, or name in folder, still names what open
+    // found at the PO file's name.
     int unchanged();
+    int unchanged(int folder, const char *name);
     // Says that it does not; returns the errno value of that failure.
     int changed();
     // Puts the catalogue, read through data, in place by its name; where a
     // rename that may be a copy is refused, leaves it to copy_over.
     int take_name(int data);
-    // After names were exchanged at take_name: 0 where the old PO file came
-    // out, else gives the file that took the name meanwhile its name back.
-    int took_back();
     // Copies the catalogue, read through data, over the PO file.
     int copy_over(int data);
     int copy_in_place(int data);

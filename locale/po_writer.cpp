@@ -134,11 +134,13 @@ bool po_blank(char c) {
 // followed by blanks (line ends among them, as gettext reads them) and a
 // quote; that it does not; or, where it ends first and more follows, not yet.
 text_kind keyword_at(const char *p, const char *end, bool more) {
-    static const char *const keywords[] = {"msgctxt", "msgid_plural", "msgid", "msgstr"};
+    static const struct {
+        const char *word;
+        size_t size;
+    } keywords[] = {{"msgctxt", 7}, {"msgid_plural", 12}, {"msgid", 5}, {"msgstr", 6}};
     const text_kind short_of = more ? text_kind::undecided : text_kind::other;
     size_t held = static_cast<size_t>(end - p);
-    for (const char *keyword : keywords) {
-        size_t size = std::strlen(keyword);
+    for (auto [keyword, size] : keywords) {
         if (std::memcmp(p, keyword, held < size ? held : size) != 0)
             continue;
         if (held < size)
@@ -164,20 +166,18 @@ text_kind keyword_at(const char *p, const char *end, bool more) {
 } // namespace
 
 text_kind kind_of_text(const char *head, size_t size, bool more) {
-    static const char mark[] = "\xEF\xBB\xBF";
     const char *p = head, *end = head + size;
-    auto byte = [head](size_t i) {
-        return static_cast<unsigned>(static_cast<unsigned char>(head[i]));
-    };
-    unsigned first = size >= 2 ? byte(0) << 8 | byte(1) : 0;
     // A UTF-16 or UTF-32 byte-order mark; a UTF-8 one is passed over, once
     // it is whole.
-    if (first == 0xFFFE || first == 0xFEFF)
+    if (size >= 2 &&
+        (std::memcmp(head, "\xFF\xFE", 2) == 0 || std::memcmp(head, "\xFE\xFF", 2) == 0))
         return text_kind::other;
-    if (size < 3 && more && std::memcmp(head, mark, size) == 0)
-        return text_kind::undecided;
-    if (size >= 3 && std::memcmp(p, mark, 3) == 0)
-        p += 3;
+    if (std::memcmp(head, "\xEF\xBB\xBF", size < 3 ? size : 3) == 0) {
+        if (size >= 3)
+            p += 3;
+        else if (more)
+            return text_kind::undecided;
+    }
     // Blank lines and comments (# alone, or followed by a blank or one of
     // . : , | ~, and no zero byte) up to the first line that is neither.
     for (bool comments = false;; comments = true) {
@@ -190,13 +190,10 @@ text_kind kind_of_text(const char *head, size_t size, bool more) {
         if (p + 1 < end && !po_blank(p[1]) &&
             (p[1] == '\0' || std::strchr(".:,|~", p[1]) == nullptr))
             return text_kind::other;
-        const char *line = p;
-        p = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        if (std::memchr(line, '\0', static_cast<size_t>((p != nullptr ? p : end) - line)) !=
-            nullptr)
-            return text_kind::other;
-        if (p == nullptr)
-            return more ? text_kind::undecided : text_kind::other;
+        while (p < end && *p != '\n' && *p != '\0')
+            p++;
+        if (p == end || *p == '\0')
+            return p == end && more ? text_kind::undecided : text_kind::other;
     }
 }
 

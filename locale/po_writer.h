@@ -68,7 +68,7 @@ inline void write_po(po_stream &po, const char *what, const char *s) {
 // Writes the flag line that marks the entry after it fuzzy: msgfmt leaves
 // such an entry out of the catalogue it compiles, and PO editors show it as
 // needing a translator's look.
-inline void write_fuzzy(po_stream &po) {
+[[gnu::always_inline]] inline void write_fuzzy(po_stream &po) {
     po.add("#, fuzzy\n", 9);
 }
 

@@ -121,7 +121,7 @@ int main(int argc, char *argv[]) {
     char buffer[longest_line + 1 + (1 << 16)];
     char *id, *str;
     long long count = 0;
-    diagnostics passed_over(strings_path, longest_line, quiet);
+    diagnostics passed_over(strings_path, quiet);
     strings_position position = passed_over.position();
     po_stream lines(po.stream());
     while (read_strings(strings.stream(), buffer, sizeof buffer, &id, &str, &position)) {

@@ -77,35 +77,11 @@ char *skip_blanks(char *p) {
     return p;
 }
 
-// Moves the text held to the front of buffer and reads more after it.
-QUORVEL_BUFFER(2, 3)
-void refill(FILE *strings, char *buffer, size_t bufsize, strings_position &at) {
-    size_t held = at.end - at.next;
-    std::memmove(buffer, buffer + at.next, held);
-    at.next = 0;
-    size_t got = std::fread(buffer + held, 1, bufsize - 1 - held, strings);
-    buffer[at.end = held + got] = '\0';
-    at.ended = got == 0;
-}
-
-// Tells whether the line after the one taken begins with =, after blanks,
-// reading on where the text held ends first (the line taken is then gone).
-QUORVEL_BUFFER(2, 3)
-bool next_line_opens_value(FILE *strings, char *buffer, size_t bufsize, strings_position &at,
-                           size_t most) {
-    char *p;
-    while ((p = skip_blanks(buffer + at.next)) == buffer + at.end && !at.ended &&
-           at.end - at.next <= most)
-        refill(strings, buffer, bufsize, at);
-    return *p == '=';
-}
-
 // Tells whether a line without an entry looks meant to hold one, and why it
-// holds none; a value missing where the next line begins with =, after
-// blanks, is on it.
-[[gnu::noinline]] QUORVEL_BUFFER(3, 4) bool looks_meant(FILE *strings, char *line, char *buffer,
-                                                        size_t bufsize, strings_position &at,
-                                                        size_t most, passed_over &why) {
+// holds none; a value missing where the next line held begins with =, after
+// blanks, is on it (the zero byte after the text held stops the blanks).
+[[gnu::noinline]] bool looks_meant(char *line, char *buffer, const strings_position &at,
+                                   passed_over &why) {
     char *start = skip_blanks(line);
     if (*start == '"') {
         // The line begins with a quote, or holds a whole entry after blanks.
@@ -113,11 +89,10 @@ bool next_line_opens_value(FILE *strings, char *buffer, size_t bufsize, strings_
         bool whole = find_pair(start, buffer + at.end, found);
         why = whole                      ? passed_over::indented
               : found.key_end == nullptr ? passed_over::key_not_closed
-              : found.value == nullptr   ? passed_over::no_value
-                                         : passed_over::value_not_closed;
-        if (why == passed_over::no_value &&
-            next_line_opens_value(strings, buffer, bufsize, at, most))
-            why = passed_over::value_on_next_line;
+              : found.value == nullptr
+                  ? (*skip_blanks(buffer + at.next) == '=' ? passed_over::value_on_next_line
+                                                           : passed_over::no_value)
+                  : passed_over::value_not_closed;
         return whole == (start != line);
     }
     char *p = start;
@@ -167,7 +142,9 @@ enum class line_end_kind { whole, cut, too_long };
 // Finds where the line at the front of the text held, read up to read_to, ends (at its LF
 // or CR, or where the text held ends), and sets how. False where it is to be scanned again:
 // more was read after the text held, moved to the front (its end is not held, or is a CR
-// that ends what was read and an LF may follow), it was cut at line_size, or the rest skipped.
+// that ends what was read and an LF may follow, or nothing but blanks follows it, so that
+// the next line's first bytes are held when this one is looked at), it was cut at
+// line_size, or the rest skipped.
 [[gnu::noinline]] QUORVEL_BUFFER(2, 3) bool settle(FILE *strings, char *buffer, size_t bufsize,
                                                    strings_position &at, size_t most, char *read_to,
                                                    line_end_kind &how) {
@@ -178,11 +155,15 @@ enum class line_end_kind { whole, cut, too_long };
     size_t held = at.end - at.next;
     bool cr_last = *stop_at == '\r' && stop_at + 1 == end && !at.ended;
     bool goes_on = stop_at == end || cr_last;
-    if (goes_on && held <= most && !at.ended) {
-        refill(strings, buffer, bufsize, at);
+    char *after = stop_at + (stop_at == end ? 0 : *stop_at == '\r' && stop_at[1] == '\n' ? 2 : 1);
+    if ((goes_on || skip_blanks(after) == end) && held <= most && !at.ended) {
+        std::memmove(buffer, line, held);
+        at.next = 0;
+        size_t got = std::fread(buffer + held, 1, bufsize - 1 - held, strings);
+        buffer[at.end = held + got] = '\0';
+        at.ended = got == 0;
         return false;
     }
-    char *after = stop_at + (stop_at == end ? 0 : *stop_at == '\r' && stop_at[1] == '\n' ? 2 : 1);
     if (at.skipping) {
         // The line passed over is told of once its end is read, or the stream's.
         at.next = static_cast<size_t>((cr_last ? stop_at : after) - buffer);
@@ -240,7 +221,7 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
 
 // Tells of the line taken, as cut where the stream ended in it; where its
 // rest is still to be passed over, once that is read (see settle).
-void tell(strings_position &at, passed_over why, bool cut) {
+[[gnu::noinline]] void tell(strings_position &at, passed_over why, bool cut) {
     if (at.skipping)
         at.skipped = why;
     else
@@ -267,7 +248,8 @@ void tell(strings_position &at, passed_over why, bool cut) {
         if (!ends_text(*read_to))
             read_to = follow(read_to, end, open, opened, after);
         line_end_kind how = line_end_kind::whole;
-        if (*read_to == '\n' && static_cast<size_t>(read_to - line) < most && !at.skipping)
+        if (*read_to == '\n' && static_cast<size_t>(read_to - line) < most && !at.skipping &&
+            skip_blanks(read_to + 1) != end)
             at.next = static_cast<size_t>(read_to + 1 - buffer);
         else if (!settle(strings, buffer, bufsize, at, most, read_to, how))
             continue;
@@ -288,12 +270,8 @@ void tell(strings_position &at, passed_over why, bool cut) {
                 ::tell(at, after ? passed_over::after_comment : why, cut);
             continue;
         }
-        // An XML property list is the other form that the platform reads.
-        if (!entry && (std::strncmp(text, "<plist", 6) == 0 ||
-                       std::strncmp(text, "<!DOCTYPE plist", 15) == 0))
-            at.property_list = true;
         if (tell && (how == line_end_kind::too_long ||
-                     (!entry && (looks_meant(strings, text, buffer, bufsize, at, most, why) ||
+                     (!entry && (looks_meant(text, buffer, at, why) ||
                                  (after && (why = passed_over::after_comment, true))))))
             ::tell(at, why, cut);
         if (entry) {
@@ -301,6 +279,9 @@ void tell(strings_position &at, passed_over why, bool cut) {
             return finish(at, *id, *str, found.escaped, tell && how != line_end_kind::too_long,
                           cut);
         }
+        // An XML property list is the other form that the platform reads.
+        if (std::strncmp(text, "<plist", 6) == 0 || std::strncmp(text, "<!DOCTYPE plist", 15) == 0)
+            at.property_list = true;
     }
 }
 
