@@ -140,9 +140,12 @@ TEST_F(Faults, LinesAtTheBuffersEdge) {
         size_t size;
         bool kept;
     } cases[] = {{8190, true}, {8191, true}, {8192, true}, {8193, true}, {8194, false}};
+    // First, and after an entry, where the reader's quick loop takes them.
     for (auto [size, kept] : cases) {
-        for (std::string fill : {"v", "ä"}) {
-            SCOPED_TRACE(std::to_string(size) + " bytes of " + fill);
+        for (std::string fill : {"v", "ä", "after an entry"}) {
+            std::string first = fill.size() > 2 ? "\"a\" = \"b\";\n" : "";
+            fill = fill.size() > 2 ? "v" : fill;
+            SCOPED_TRACE(std::to_string(size) + " bytes of " + fill + ", after " + first);
             std::string head = "\"k\" = \"", tail = "\";\n";
             std::string value;
             while (head.size() + value.size() + tail.size() < size)
@@ -150,12 +153,14 @@ TEST_F(Faults, LinesAtTheBuffersEdge) {
                     head.size() + value.size() + tail.size() + fill.size() <= size ? fill : "w";
             std::string line = head + value + tail;
             ASSERT_EQ(line.size(), size);
-            std::string in = strings(line + "\"next\" = \"n\";\n");
+            std::string in = strings(first + line + "\"next\" = \"n\";\n");
             run_result r = run_quorvel({in, po});
             EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.err.find("longer than 8191") != std::string::npos, size > 8191) << r.err;
             std::string next = "msgid \"next\"\nmsgstr \"n\"\n";
-            EXPECT_EQ(read_file(po),
-                      kept ? "msgid \"k\"\nmsgstr \"" + value + "\"\n" + next : next);
+            EXPECT_EQ(read_file(po), (first.empty() ? "" : "msgid \"a\"\nmsgstr \"b\"\n") +
+                                         (kept ? "msgid \"k\"\nmsgstr \"" + value + "\"\n" : "") +
+                                         next);
         }
     }
 }
@@ -242,10 +247,12 @@ TEST_F(Faults, ZeroBytesEndALinesText) {
 
 TEST_F(Faults, PoPathThatIsADirectory) {
     std::string in = strings("\"a\" = \"b\";\n");
-    run_result r = run_quorvel({in, dir.path});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, dir.path + ": Is a directory\n");
+    for (std::string path : {dir.path, dir.path + "/", std::string("./")}) {
+        run_result r = run_quorvel({in, path}, in_folder(dir.path));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, path + ": Is a directory\n");
+    }
 }
 
 TEST_F(Faults, UnwritablePoDirectory) {
@@ -307,11 +314,18 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
     int deep = -1;
     std::string deep_po, many = strings(entries_text(5000), "large.strings");
     std::vector<std::string> mounts;
-    // A PO file with a second name, which is copied over.
+    // A PO file with a second name, which is copied over, last changed in 2000.
+    const timespec y2k[2] = {{946684800, 0}, {946684800, 0}};
     auto linked = [&](const std::string &f) {
         write_file(f + "/out.po", old);
         EXPECT_EQ(link((f + "/out.po").c_str(), (f + "/second.po").c_str()), 0);
+        EXPECT_EQ(utimensat(AT_FDCWD, (f + "/out.po").c_str(), y2k, 0), 0);
         return f + "/out.po";
+    };
+    // Whether a file was last changed when linked left it.
+    auto unchanged_since = [&](const std::string &path) {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 && st.st_mtime == y2k[1].tv_sec;
     };
     // A run under strace, whose calls of one kind get what inject says.
     std::string strace = find_program("strace");
@@ -342,6 +356,16 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
             o.prefix.insert(o.prefix.end(), {"-e", "inject=" + one});
         }
         return o;
+    };
+    // A run into a FIFO whose reader, a shell command on the FIFO ($0) in
+    // the background, writes what it reads to out.po.txt.
+    auto fifo = [&](const std::string &f, const std::string &reader, const std::string &in,
+                    const char *bytes) {
+        EXPECT_EQ(mkfifo((f + "/out.po").c_str(), 0644), 0);
+        run_options o;
+        o.prefix = {"sh", "-c", "(" + reader + ") >\"$0.txt\" & \"$@\"; s=$?; wait; exit $s",
+                    f + "/out.po"};
+        return odd_run{{in, f + "/out.po"}, o, 0, f + "/out.po.txt", bytes};
     };
     // Waits for the file that a stand-in converter makes, then ms milliseconds.
     auto await_file = [](const std::string &file, useconds_t ms) {
@@ -499,6 +523,16 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              run.here = !wrapped("valgrind");
              return run;
          }},
+        {"the first real-time signal that every C library leaves to programs (musl's SIGRTMIN)",
+         [&](const std::string &f) {
+             odd_run run{{good, f + "/out.po"},
+                         signalled(f, "35", "exec sleep 30"),
+                         -35,
+                         f + "/out.po",
+                         old};
+             run.here = !wrapped("valgrind");
+             return run;
+         }},
         {"a slash after a link to a PO file, and after a dangling one",
          [&](const std::string &f) {
              write_file(f + "/out.po", old);
@@ -608,6 +642,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                              struct statvfs after = {};
                              statvfs(out.c_str(), &after);
                              EXPECT_EQ(after.f_bfree, before.f_bfree);
+                             EXPECT_TRUE(unchanged_since(out));
                          }};
              run.here = here && traced;
              return run;
@@ -673,6 +708,12 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
                                     EXPECT_EQ(run_quorvel({good, top}).status, 0);
                                     EXPECT_EQ(read_file(top), catalogue);
                                 }
+                                // Doubled after the first folder under the root.
+                                std::string doubled = f + "/out.po";
+                                doubled.insert(doubled.find('/', 1), "/");
+                                write_file(f + "/out.po", old);
+                                EXPECT_EQ(run_quorvel({good, doubled}).status, 0);
+                                EXPECT_EQ(read_file(f + "/out.po"), catalogue);
                                 std::remove(top.c_str());
                             }};
          }},
@@ -990,6 +1031,7 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              run.also = [=](const run_result &r) {
                  EXPECT_EQ(r.err.rfind(f + "/out.po: ", 0), 0u);
                  EXPECT_NE(r.err.find(": the file may be cut short\n"), std::string::npos);
+                 EXPECT_FALSE(unchanged_since(f + "/out.po"));
              };
              return run;
          }},
@@ -1024,13 +1066,30 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              return odd_run{{bad, f + "/out.po"}, o, 1, f + "/out.po", old};
          }},
         {"a FIFO for the PO file, with a reader",
+         [&](const std::string &f) { return fifo(f, "timeout 10 cat \"$0\"", good, catalogue); }},
+        {"a FIFO for the PO file, whose reader comes a second later",
          [&](const std::string &f) {
-             EXPECT_EQ(mkfifo((f + "/out.po").c_str(), 0644), 0);
+             odd_run run = fifo(f, "sleep 1; exec timeout 10 cat \"$0\"", good, catalogue);
+             run.err = f + "/out.po: waiting for a reader of the FIFO\n";
+             return run;
+         }},
+        {"a FIFO for the PO file, whose reader reads a catalogue larger than a pipe a second later",
+         [&](const std::string &f) {
+             static std::string large;
+             for (int i = large.empty() ? 0 : 5000; i < 5000; i++)
+                 large += "msgid \"key" + std::to_string(i) + "\"\nmsgstr \"value " +
+                          std::to_string(i) + "\"\n";
+             return fifo(f, "exec <\"$0\"; sleep 1; exec timeout 10 cat", many, large.c_str());
+         }},
+        {"the converter's own pipe named as the PO file",
+         [&](const std::string &f) {
+             // With no other descriptor open, the strings file is 3, the pipe 4.
              run_options o;
-             o.prefix = {"sh", "-c",
-                         "timeout 10 cat \"$0\" >\"$0.txt\" & \"$@\"; s=$?; wait; exit $s",
-                         f + "/out.po"};
-             return odd_run{{good, f + "/out.po"}, o, 0, f + "/out.po.txt", catalogue};
+             o.prefix = {"sh", "-c", "exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; exec \"$@\"", "sh"};
+             odd_run run{{good, "/dev/fd/4"}, o, 1, f + "/none", nullptr};
+             run.err = "/dev/fd/4: the converter's own pipe; not written\n";
+             run.here = !wrapped();
+             return run;
          }},
         {"/dev/stdout and standard error into a pipe, with a line passed over",
          [&](const std::string &f) {

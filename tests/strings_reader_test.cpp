@@ -99,6 +99,7 @@ TEST(ReadStrings, GapBetweenKeyAndValueHasNoEscapes) {
 }
 
 TEST(ReadStrings, LinesInsideACommentHoldNoEntry) {
+    std::string after = "\"e\" = \"f\";\n/* enough text after it for the quick loop */\n";
     std::string row[][2] = {
         {"/* old:\n\"a\" = \"b\";\n  \"c\" = \"d\";\n*/\n", ""}, // around entries
         {"\"a\" = \"b\"; /* old:\n\"c\" = \"d\";\n*/\n", "a "},  // after an entry
@@ -109,6 +110,11 @@ TEST(ReadStrings, LinesInsideACommentHoldNoEntry) {
         {"x /* \" */ \"\n\"c\" = \"d\";\n", "c "}, // a quote in it is no text
         // A line too long that closes one and opens another: its rest may close that.
         {"/* a\n*/ /* b " + std::string(9000, 'x') + "\n\"c\" = \"d\";\n", "c "},
+        // After an entry, where the quick loop takes lines: a comment left
+        // open on its line, one after an entry, and /*/, which only opens.
+        {"\"a\" = \"b\";\n/* open\n\"c\" = \"d\";\n*/\n" + after, "a e "},
+        {"\"a\" = \"b\";\n\"c\" = \"d\"; /* open\n\"x\" = \"y\";\n*/\n" + after, "a c e "},
+        {"\"a\" = \"b\";\n/*/\n\"x\" = \"y\";\n*/\n" + after, "a e "},
     };
     for (auto &[text, keys] : row) {
         std::string found;
@@ -134,13 +140,18 @@ TEST(ReadStrings, LineEndsSplitByAReadAreOneLineEnd) {
             EXPECT_EQ(read(text, 16).lines, 3) << pad;
         }
     // Also after a line too long, whose CR ends a read, or that runs over
-    // several; one that the stream cuts is told as cut.
-    for (size_t size : {15u, 70u}) {
-        reading r = read(std::string(size, 'x') + "\r\n\"a\"=\"b\"\n", 16);
-        EXPECT_EQ(r.told, (notes{{1, passed_over::too_long}}));
-        EXPECT_EQ(r.lines, 2);
-        EXPECT_EQ(r.cut, std::vector<long long>{});
-    }
+    // several, or whose scan stopped early, at a // or after an entry; one
+    // that the stream cuts is told as cut.
+    for (std::string head : {"", "\"e\"=\"f\"; // ", "\"e\"=\"f\"; "})
+        for (size_t size : {15u, 70u}) {
+            reading r = read(head + std::string(size, 'x') + "\r\n\"a\"=\"b\"\n", 16);
+            EXPECT_EQ(r.told, (notes{{1, passed_over::too_long}})) << head << size;
+            EXPECT_EQ(r.lines, 2);
+            EXPECT_EQ(r.cut, std::vector<long long>{});
+        }
+    // A blank line after a // comment, or after text past an entry, is a line.
+    for (std::string first : {"\"a\" = \"b\"; // note\n", "\"a\" = \"b\"; x\n"})
+        EXPECT_EQ(passed(first + "\n\"k\"\n"), (notes{{3, passed_over::no_value}})) << first;
     EXPECT_EQ(read("\"a\"=\"b\"\n" + std::string(70, 'x'), 16).cut, std::vector<long long>{2});
     // A value on the next line is told so wherever a read ends.
     for (size_t pad = 0; pad < 16; pad++)
@@ -210,6 +221,9 @@ TEST(ReadStrings, TellsOfLinesMeantToHoldAnEntry) {
                                       {5, passed_over::value_ends_with_newline},
                                       {6, passed_over::empty_key},
                                       {8, passed_over::key_begins_with_newline}}));
+    // An empty key after an entry, where the quick loop takes the line.
+    EXPECT_EQ(passed("\"a\" = \"b\";\n\"\" = \"v\";\n/* enough text after it */\n"),
+              (notes{{2, passed_over::empty_key}}));
     for (bool quiet : {false, true})
         EXPECT_EQ(read(refused, 8192, quiet).fuzzy, (std::vector<long long>{2, 4, 5, 8}));
 }
