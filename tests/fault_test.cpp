@@ -153,7 +153,7 @@ TEST_F(Faults, LinesAtTheBuffersEdge) {
                     head.size() + value.size() + tail.size() + fill.size() <= size ? fill : "w";
             std::string line = head + value + tail;
             ASSERT_EQ(line.size(), size);
-            std::string in = strings(first + line + "\"next\" = \"n\";\n");
+            std::string in = strings(first + line + "\"next\" = \"n\";\n/* and more after it */\n");
             run_result r = run_quorvel({in, po});
             EXPECT_EQ(r.status, 0);
             EXPECT_EQ(r.err.find("longer than 8191") != std::string::npos, size > 8191) << r.err;
