@@ -624,6 +624,36 @@ TEST_F(Faults, OddRunsReplaceTheCatalogueWhollyOrNotAtAll) {
              EXPECT_EQ(chown((f + "/out.po").c_str(), 65534, 65534) == 0, root);
              return swapped_at_open(f, f, [](const char *out) { EXPECT_EQ(mkfifo(out, 0200), 0); });
          }},
+        {"a FIFO with a reader swapped in, with the removed PO file's own number",
+         [&](const std::string &f) {
+             // A small ext2 gives a new file the lowest free number: the one
+             // just freed.
+             std::string fs = f + "/ext2", image = f + "/ext2.img";
+             mkdir(fs.c_str(), 0755);
+             bool here =
+                 root && traced &&
+                 std::system(("truncate -s 1M '" + image + "' && mkfs.ext2 -q -F -N 16 '" + image +
+                              "' && mount -o loop '" + image + "' '" + fs + "' 2>/dev/null")
+                                 .c_str()) == 0;
+             if (here)
+                 mounts.push_back(fs);
+             chmod(fs.c_str(), 0777);
+             write_file(fs + "/out.po", old, 0666);
+             struct stat was = {};
+             stat((fs + "/out.po").c_str(), &was);
+             odd_run run = swapped_at_open(f, fs, [=](const char *out) {
+                 struct stat now = {};
+                 EXPECT_TRUE(mkfifo(out, 0666) == 0 && stat(out, &now) == 0 &&
+                             now.st_ino == was.st_ino);
+                 EXPECT_EQ(
+                     std::system(("timeout 10 cat '" + std::string(out) + "' >'" + out + ".txt' &")
+                                     .c_str()),
+                     0);
+             });
+             run.also = [=](const run_result &) { EXPECT_EQ(read_file(fs + "/out.po.txt"), ""); };
+             run.here = here;
+             return run;
+         }},
         {"a copy that fails after its room was reserved",
          [&](const std::string &f) {
              mkdir((f + "/small").c_str(), 0755);
