@@ -1,6 +1,7 @@
 // Interrupts: cleaning up after any signal that would end the run.
 #include "interrupt.h"
 
+#include <cerrno>
 #include <initializer_list>
 #include <unistd.h>
 #ifdef __linux__
@@ -55,10 +56,14 @@ void find_handled() {
 // them. On Linux, the mask is changed as the kernel takes it, so that they
 // stay held once blocked.
 #if defined(__linux__) && defined(SIGRTMIN) && defined(SYS_rt_sigprocmask)
-const size_t kernel_mask_size = (_NSIG - 1) / 8;
+// The kernel's mask: a bit for each signal up to the last, in words of 64.
+const size_t kernel_mask_size = (_NSIG - 1 + 63) / 64 * 8;
 
+// Leaves errno as it was, for the caller's own failure that may come before.
 void change_mask(int how, const void *set, sigset_t *old) {
+    int err = errno;
     syscall(SYS_rt_sigprocmask, how, set, old, kernel_mask_size);
+    errno = err;
 }
 
 // Blocks them; the kernel's mask has a bit for signal n at n - 1, in words of
