@@ -187,8 +187,7 @@ text_kind kind_of_text(const char *head, size_t size, bool more) {
             return more ? text_kind::undecided : comments ? text_kind::other : text_kind::blank;
         if (*p != '#')
             return keyword_at(p, end, more);
-        if (p + 1 < end && !po_blank(p[1]) &&
-            (p[1] == '\0' || std::strchr(".:,|~", p[1]) == nullptr))
+        if (p + 1 < end && !po_blank(p[1]) && std::strchr(".:,|~", p[1]) == nullptr)
             return text_kind::other;
         while (p < end && *p != '\n' && *p != '\0')
             p++;

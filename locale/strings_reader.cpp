@@ -221,7 +221,7 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
 
 // Tells of the line taken, as cut where the stream ended in it; where its
 // rest is still to be passed over, once that is read (see settle).
-[[gnu::noinline]] void tell(strings_position &at, passed_over why, bool cut) {
+[[gnu::noinline]] void tell_of_line(strings_position &at, passed_over why, bool cut) {
     if (at.skipping)
         at.skipped = why;
     else
@@ -267,13 +267,13 @@ void take(strings_position &at, char *text, const pair &found, char **id, char *
         // follows the comment's end.
         if (inside) {
             if (tell && (how == line_end_kind::too_long || after))
-                ::tell(at, after ? passed_over::after_comment : why, cut);
+                tell_of_line(at, after ? passed_over::after_comment : why, cut);
             continue;
         }
         if (tell && (how == line_end_kind::too_long ||
                      (!entry && (looks_meant(text, buffer, at, why) ||
                                  (after && (why = passed_over::after_comment, true))))))
-            ::tell(at, why, cut);
+            tell_of_line(at, why, cut);
         if (entry) {
             take(at, text, found, id, str);
             return finish(at, *id, *str, found.escaped, tell && how != line_end_kind::too_long,
